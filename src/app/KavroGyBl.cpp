@@ -1,0 +1,133 @@
+#include "app/KavroGyBl.h"
+
+#include <arpa/inet.h>
+
+#include <utility>
+
+#include "core/Messages.h"
+#include "core/StrFormat.h"
+
+namespace {
+
+constexpr int kTextConnection = 62453;  // client, connect, close
+
+}  // namespace
+
+std::string AddressText(const sockaddr_in& address) {
+  const uint32_t a = ntohl(address.sin_addr.s_addr);
+  return StrFormat("%u.%u.%u.%u", a >> 24, (a >> 16) & 0xFF, (a >> 8) & 0xFF, a & 0xFF);
+}
+
+CKavroGyBl::CKavroGyBl(Settings s, const Clock& clock, MonitorEvents& monitor, ServiceSteps& steps)
+    : settings(std::move(s)), clock_(clock), monitor_(monitor), steps_(steps) {}
+
+int CKavroGyBl::LoadTexts(int number) {
+  const char* text = BuiltinText(number);
+  SplitText(text == nullptr ? "" : text, "\n", textList);
+  return 1;
+}
+
+void CKavroGyBl::Log(const std::string& text, int level, const std::string& name) {
+  logRecord.name = name;
+  logRecord.text = text;
+  logRecord.level = level;
+  monitor_.OnLogLine(logRecord);
+}
+
+void CKavroGyBl::SendStatistics() {
+  statistics.usersOnline = clientCount;
+  monitor_.OnStatistics(statistics);
+}
+
+void CKavroGyBl::Send(uint32_t socket, const void* bytes, uint32_t n, const SharedChunk& shared) {
+  ClientEntry* entry = FindClient(clientTable, socket);
+  if (entry == nullptr || sockets_ == nullptr) return;
+  entry->sendData = static_cast<const uint8_t*>(bytes);
+  entry->sendLength = n;
+  entry->sendChunk = shared;
+  sockets_->OnSocketEvent(socket, kFdWrite);
+}
+
+int CKavroGyBl::Accept(uint32_t socket, const sockaddr_in& peer) {
+  if (clientTable.count(socket) == 1) return 0;
+  ClientEntry entry;
+  entry.socket = socket;
+  entry.peerAddress = peer;
+  entry.connectTime = clock_.Now();
+  entry.deviceBuffer = std::make_unique<CBuffer>();
+  entry.sourceBuffer = std::make_unique<CBuffer>();
+  entry.getBuffer = std::make_unique<CBuffer>();
+  entry.streamBuffer = std::make_unique<CBuffer>();
+  entry.classifyState = kClassifyUndecided;
+  entry.ipLocation = steps_.LocateAddress(peer);
+  clientTable.emplace(socket, std::move(entry));
+  clientCount = static_cast<int>(clientTable.size());
+  monitor_.OnGrid(kGridAdded, socket);
+  SendStatistics();
+  return 1;
+}
+
+int CKavroGyBl::Close(uint32_t socket, CloseReason reason) {
+  if (socket != 0 && sockets_ != nullptr) sockets_->CloseSocket(socket);
+  auto it = clientTable.find(socket);
+  if (it != clientTable.end()) {
+    it->second.disconnectTime = clock_.Now();
+    steps_.RecordConnection(it->second);
+    it->second.netClient.reset();
+  }
+  for (auto& [key, other] : clientTable) other.links.erase(socket);
+  if (it == clientTable.end()) return 0;
+
+  ClientEntry& entry = it->second;
+  const int code = static_cast<int>(reason);
+  monitor_.OnGrid(kGridRemoved, socket);
+  monitor_.OnTree(kTreeEntryClosing, socket, 0);
+  if (reason != CloseReason::kLinkRequest) monitor_.OnMap(kMapEntryClosed, socket);
+
+  LoadTexts(kTextConnection);
+  const int entries = static_cast<int>(clientTable.size());
+  const std::string address = AddressText(entry.peerAddress);
+  if (reason == CloseReason::kRefused) {
+    Log(StrFormat("[%4d]%s[%-16s(%4d)][%s][%s][%s][%s] %s %s %s {%d}", static_cast<int>(socket),
+                  textList[0].c_str(), entry.userName.c_str(), entries, entry.clientType.c_str(),
+                  entry.agent.c_str(), entry.accountUnit.c_str(), entry.accountContact.c_str(),
+                  textList[2].c_str(), address.c_str(), entry.ipLocation.c_str(), code),
+        kLogRed, entry.userName);
+  } else {
+    const int level = (code >= 5 && !entry.userName.empty()) ? kLogNormal : kLogRed;
+    Log(StrFormat("[%4d]%s[%-16s(%4d)][%s][%s] %s %s %s {%d}", static_cast<int>(socket), textList[0].c_str(),
+                  entry.userName.c_str(), entries, entry.accountUnit.c_str(), entry.accountContact.c_str(),
+                  textList[2].c_str(), address.c_str(), entry.ipLocation.c_str(), code),
+        level, entry.userName);
+  }
+
+  entry.links.clear();
+  clientTable.erase(it);
+  clientCount = static_cast<int>(clientTable.size());
+  SendStatistics();
+  return 1;
+}
+
+void CKavroGyBl::CloseAll() {
+  if (sockets_ != nullptr) {
+    for (const auto& [key, entry] : clientTable) {
+      if (key != 0) sockets_->CloseSocket(key);
+    }
+  }
+  for (auto& [key, entry] : clientTable) {
+    monitor_.OnGrid(kGridRemoved, key);
+    monitor_.OnTree(kTreeEntryClosing, key, 0);
+    monitor_.OnMap(kMapEntryClosed, key);
+    if (!entry.userName.empty()) {
+      LoadTexts(kTextConnection);
+      Log(StrFormat("%s %s %s {%d}", textList[0].c_str(), entry.userName.c_str(), textList[2].c_str(),
+                    static_cast<int>(CloseReason::kServiceStop)),
+          kLogNormal, entry.userName);
+    }
+    entry.disconnectTime = clock_.Now();
+    steps_.RecordConnection(entry);
+    entry.netClient.reset();
+  }
+  clientTable.clear();
+  clientCount = 0;
+}

@@ -1,0 +1,74 @@
+#pragma once
+// The caster's shared state: settings, the table of connections, texts, the log record and the
+// statistics, with the accept and close paths of connections.
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/LanguageTexts.h"
+#include "app/MonitorEvents.h"
+#include "app/ServiceSteps.h"
+#include "app/Settings.h"
+#include "core/ClientEntry.h"
+#include "core/LocalTime.h"
+#include "core/Messages.h"
+
+// What the shared state needs from the socket layer.
+class SocketLayer {
+ public:
+  virtual ~SocketLayer() = default;
+  // Closes a connected socket; unknown sockets are ignored.
+  virtual void CloseSocket(uint32_t socket) = 0;
+  // The socket-event handler (read, write, close), called synchronously.
+  virtual void OnSocketEvent(uint32_t socket, uint32_t event) = 0;
+};
+
+class CKavroGyBl {
+ public:
+  CKavroGyBl(Settings settings, const Clock& clock, MonitorEvents& monitor, ServiceSteps& steps);
+
+  void SetSocketLayer(SocketLayer* sockets) { sockets_ = sockets; }
+  const Clock& clock() const { return clock_; }
+  MonitorEvents& monitor() { return monitor_; }
+  ServiceSteps& steps() { return steps_; }
+
+  // Creates the entry of an accepted socket. 0 when the socket already has one.
+  int Accept(uint32_t socket, const sockaddr_in& peer);
+  // Closes a connection with a reason: closes the socket, records and logs the entry, removes it.
+  // Returns 1 when an entry was removed.
+  int Close(uint32_t socket, CloseReason reason);
+  // Closes every connection at service stop.
+  void CloseAll();
+
+  // Fills textList with the parts of a numbered text; always 1.
+  int LoadTexts(int number);
+  // Fills the log record and sends it to the output log.
+  void Log(const std::string& text, int level, const std::string& name = {});
+  void SendStatistics();
+
+  // Send primitive: queues n bytes for the socket through the write event.
+  void Send(uint32_t socket, const void* bytes, uint32_t n, const SharedChunk& shared = {});
+
+  Settings settings;
+  ClientTable clientTable;
+  int clientCount = 0;
+  int serviceRunning = 0;
+  TextList textList;
+  LogRecord logRecord;
+  Statistics statistics;
+  std::string programDirectory;
+  std::string versionText;
+  int buildNumber = 0;
+  std::vector<std::string> localAddresses;
+
+ private:
+  const Clock& clock_;
+  MonitorEvents& monitor_;
+  ServiceSteps& steps_;
+  SocketLayer* sockets_ = nullptr;
+};
+
+// Dotted notation of an IPv4 socket address.
+std::string AddressText(const sockaddr_in& address);

@@ -1,0 +1,304 @@
+#include "app/MainFrame.h"
+
+#include <arpa/inet.h>
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <chrono>
+
+#include "app/HostInfo.h"
+#include "app/WindowTitle.h"
+#include "core/Messages.h"
+#include "core/SocketConnection.h"
+#include "core/StrFormat.h"
+
+namespace asio = boost::asio;
+using asio::ip::tcp;
+
+namespace {
+
+constexpr int kTextService = 62450;  // server address, server started, started, listen failed, closed
+constexpr int kDefaultPort = 6060;
+constexpr auto kAcceptRetry = std::chrono::milliseconds(200);
+
+}  // namespace
+
+CMainFrame::CMainFrame(asio::io_context& io, CKavroGyBl& gybl, RequestHandlers& handlers)
+    : io_(io), gybl_(gybl), classifier_(gybl.clientTable, handlers), acceptRetry_(io) {
+  gybl_.SetSocketLayer(this);
+  classifier_.SetGridNotify(
+      [](void* context, uint32_t socket) {
+        static_cast<CKavroGyBl*>(context)->monitor().OnGrid(kGridCounters, socket);
+      },
+      &gybl_);
+}
+
+CMainFrame::~CMainFrame() {
+  gybl_.SetSocketLayer(nullptr);
+  for (auto& [fd, connection] : connections_) {
+    connection->closed = true;
+    boost::system::error_code ignored;
+    connection->socket.close(ignored);
+  }
+}
+
+int CMainFrame::ListeningPort(int which) const {
+  const auto& acceptor = which == 1 ? m_sockListen1 : m_sockListen2;
+  if (!acceptor || !acceptor->is_open()) return 0;
+  boost::system::error_code error;
+  const auto endpoint = acceptor->local_endpoint(error);
+  return error ? 0 : endpoint.port();
+}
+
+size_t CMainFrame::QueuedBytes(uint32_t socket) const {
+  auto it = connections_.find(socket);
+  return it == connections_.end() ? 0 : it->second->queue.Bytes();
+}
+
+std::shared_ptr<CMainFrame::Acceptor> CMainFrame::OpenListener(const char* name, int port, int backlog,
+                                                               bool reportCode) {
+  auto acceptor = std::make_shared<Acceptor>(io_);
+  boost::system::error_code error;
+  acceptor->open(tcp::v4(), error);
+  if (error) {
+    gybl_.Log(gybl_.textList[3], kLogRed);
+    return nullptr;
+  }
+  acceptor->set_option(asio::socket_base::reuse_address(true), error);
+  acceptor->bind(tcp::endpoint(asio::ip::address_v4::any(), static_cast<unsigned short>(port)), error);
+  if (error) {
+    gybl_.Log(StrFormat("%s Bind Error", name), kLogRed);
+    return nullptr;
+  }
+  acceptor->listen(backlog, error);
+  if (error) {
+    if (reportCode) {
+      gybl_.Log(StrFormat("%s Error %d", name, error.value()), kLogRed);
+    } else {
+      gybl_.Log(StrFormat("%s Error", name), kLogRed);
+    }
+    return acceptor;
+  }
+  gybl_.Log(StrFormat("%s PORT[%d]  %s", gybl_.textList[1].c_str(), port, gybl_.textList[2].c_str()), kLogNormal);
+  return acceptor;
+}
+
+int CMainFrame::StartService() {
+  gybl_.LoadTexts(kTextService);
+  if (gybl_.localAddresses.empty()) return 0;
+
+  Settings& settings = gybl_.settings;
+  const LocalTime startTime = gybl_.clock().Now();
+  const uint64_t freeBytes = FreeDiskBytes(gybl_.programDirectory);
+  const int freeMb = static_cast<int>(freeBytes / (1024 * 1024));
+  gybl_.Log(StrFormat("************************* FeeDisk %dMB %dGB", freeMb, freeMb / 1024),
+            freeMb < 1024 ? kLogRed : kLogNormal);
+  for (const std::string& address : gybl_.localAddresses) {
+    gybl_.Log(StrFormat("%s   %s", gybl_.textList[0].c_str(), address.c_str()), kLogNormal);
+  }
+  if (settings.port == 0) settings.port = kDefaultPort;
+  windowTitle_ = RunningTitle(settings.name, settings.masterSlave, gybl_.textList[1], gybl_.versionText,
+                              settings.port, settings.port2);
+
+  m_sockListen1 = OpenListener("m_sockListen1", settings.port, 15, true);
+  if (!m_sockListen1) return 0;
+  StartAccept(m_sockListen1);
+  if (settings.port2 != 0) {
+    m_sockListen2 = OpenListener("m_sockListen2", settings.port2, 5, false);
+    if (!m_sockListen2) return 0;
+    StartAccept(m_sockListen2);
+  }
+
+  gybl_.serviceRunning = 1;
+  gybl_.steps().OpenSqlDatabase();
+  gybl_.monitor().OnTree(kTreeServiceStarted, 0, settings.useLinks);
+  gybl_.steps().ArmLinks();
+  if (settings.flags.testBroadcast != 0) gybl_.steps().InsertTestBase();
+  gybl_.steps().CountUsers();
+  gybl_.statistics.startTime = startTime;
+  gybl_.SendStatistics();
+  return 1;
+}
+
+void CMainFrame::StopService() {
+  gybl_.serviceRunning = 0;
+  boost::system::error_code ignored;
+  for (auto* listener : {&m_sockListen1, &m_sockListen2}) {
+    if (*listener) (*listener)->close(ignored);
+    listener->reset();
+  }
+  acceptRetry_.cancel();
+  gybl_.CloseAll();
+  gybl_.steps().CloseSqlDatabase();
+  gybl_.steps().StopLinks();
+  gybl_.LoadTexts(kTextService);
+  windowTitle_ = StoppedTitle(gybl_.settings.name, gybl_.settings.masterSlave, gybl_.textList[4],
+                              gybl_.versionText);
+  gybl_.monitor().OnTree(kTreeServiceStopped, 0, 0);
+  gybl_.monitor().OnMap(kMapServiceStopped, 0);
+  gybl_.Log("Stop", kLogNormal);
+}
+
+void CMainFrame::StartAccept(const std::shared_ptr<Acceptor>& acceptor) {
+  acceptor->async_accept([this, acceptor](const boost::system::error_code& error, tcp::socket socket) {
+    if (!acceptor->is_open() || error == asio::error::operation_aborted) return;
+    if (error) {
+      // Out of descriptors or memory: accepting again at once would spin, so wait a moment.
+      acceptRetry_.expires_after(kAcceptRetry);
+      acceptRetry_.async_wait([this, acceptor](const boost::system::error_code& e) {
+        if (!e && acceptor->is_open()) StartAccept(acceptor);
+      });
+      return;
+    }
+    OnAccept(std::move(socket));
+    StartAccept(acceptor);
+  });
+}
+
+void CMainFrame::OnAccept(tcp::socket socket) {
+  boost::system::error_code error;
+  const tcp::endpoint remote = socket.remote_endpoint(error);
+  if (error) return;
+  socket.non_blocking(true, error);
+  socket.set_option(tcp::no_delay(true), error);  // corrections go out as soon as they arrive
+
+  sockaddr_in peer{};
+  peer.sin_family = AF_INET;
+  peer.sin_port = htons(remote.port());
+  if (remote.address().is_v4()) peer.sin_addr.s_addr = htonl(remote.address().to_v4().to_uint());
+
+  const auto fd = static_cast<uint32_t>(socket.native_handle());
+  auto connection = std::make_shared<SocketConnection>(std::move(socket), fd, queueBound_);
+  if (gybl_.Accept(fd, peer) == 0) {
+    connection->socket.close(error);
+    return;
+  }
+  connections_[fd] = connection;
+  if (ClientEntry* entry = FindClient(gybl_.clientTable, fd)) entry->connection = connection;
+  StartRead(connection);
+}
+
+void CMainFrame::StartRead(const std::shared_ptr<SocketConnection>& connection) {
+  connection->socket.async_read_some(
+      asio::buffer(connection->recvBuffer.data(), kReadSize),
+      [this, connection](const boost::system::error_code& error, size_t count) {
+        if (connection->closed) return;
+        OnRead(connection, error, count);
+      });
+}
+
+// Read event: one read of at most 8095 bytes, handed to the request classifier.
+void CMainFrame::OnRead(const std::shared_ptr<SocketConnection>& connection, const boost::system::error_code& error,
+                        size_t count) {
+  const uint32_t socket = connection->fd;
+  ClientEntry* entry = FindClient(gybl_.clientTable, socket);
+  if (entry == nullptr) {
+    gybl_.Close(socket, CloseReason::kNoEntry);
+    return;
+  }
+  if (error == asio::error::eof) {
+    OnSocketEvent(socket, kFdClose);
+    return;
+  }
+  if (error) {
+    gybl_.Close(socket, CloseReason::kReadFailed);
+    return;
+  }
+  entry->recvData = connection->recvBuffer.data();
+  entry->recvLength = static_cast<uint32_t>(count);
+  if (classifier_.Receive(socket, static_cast<uint32_t>(count), connection->recvBuffer.data()) == 0) {
+    gybl_.Close(socket, CloseReason::kRefused);
+  }
+  if (!connection->closed) StartRead(connection);
+}
+
+void CMainFrame::OnSocketEvent(uint32_t socket, uint32_t event) {
+  switch (event) {
+    case kFdWrite:
+      OnWriteEvent(socket);
+      break;
+    case kFdClose:
+      gybl_.Close(socket, CloseReason::kPeerClosed);
+      break;
+    default:
+      break;  // reads and accepts arrive from the socket layer itself
+  }
+}
+
+// The send primitive: the pending bytes go to the kernel or, when it takes no more, into the
+// connection's bounded write queue; over the bound the chunk is dropped whole.
+void CMainFrame::OnWriteEvent(uint32_t socket) {
+  ClientEntry* entry = FindClient(gybl_.clientTable, socket);
+  if (entry == nullptr) {
+    CloseSocket(socket);
+    return;
+  }
+  const uint8_t* data = entry->sendData;
+  const uint32_t length = entry->sendLength;
+  const SharedChunk shared = std::move(entry->sendChunk);
+  entry->sendChunk.reset();
+  entry->bytesSent += length;
+  gybl_.monitor().OnGrid(kGridCounters, socket);
+
+  const std::shared_ptr<SocketConnection> connection = entry->connection;
+  if (!connection || connection->closed) return;
+  int error = 0;
+  switch (connection->queue.Offer(static_cast<int>(socket), data, length, shared, error)) {
+    case WriteQueue::OfferResult::kSent:
+      entry->sendErrors = 0;
+      break;
+    case WriteQueue::OfferResult::kQueued:
+      entry->sendErrors = 0;
+      WaitWritable(connection);
+      break;
+    case WriteQueue::OfferResult::kDropped:
+      if (++entry->sendErrors > 5) entry->statusText = "Error";
+      break;
+    case WriteQueue::OfferResult::kFailed:
+      ++entry->sendErrors;
+      SendFailed(*entry, error);
+      break;
+  }
+}
+
+void CMainFrame::SendFailed(ClientEntry& entry, int error) {
+  gybl_.Log(StrFormat("[%d -%s] %d", static_cast<int>(entry.socket), entry.userName.c_str(), error), kLogNormal,
+            entry.userName);
+  entry.closeReason = static_cast<int>(CloseReason::kSendFailed);
+}
+
+void CMainFrame::WaitWritable(const std::shared_ptr<SocketConnection>& connection) {
+  if (connection->writeWaiting) return;
+  connection->writeWaiting = true;
+  connection->socket.async_wait(tcp::socket::wait_write, [this, connection](const boost::system::error_code& e) {
+    connection->writeWaiting = false;
+    if (connection->closed || e) return;
+    int error = 0;
+    switch (connection->queue.Flush(static_cast<int>(connection->fd), error)) {
+      case WriteQueue::FlushResult::kDone:
+        break;
+      case WriteQueue::FlushResult::kPending:
+        WaitWritable(connection);
+        break;
+      case WriteQueue::FlushResult::kFailed:
+        connection->queue.Clear();
+        if (ClientEntry* entry = FindClient(gybl_.clientTable, connection->fd)) SendFailed(*entry, error);
+        break;
+    }
+  });
+}
+
+void CMainFrame::CloseSocket(uint32_t socket) {
+  auto it = connections_.find(socket);
+  if (it == connections_.end()) return;
+  const std::shared_ptr<SocketConnection> connection = it->second;
+  connections_.erase(it);
+  connection->closed = true;
+  // A last attempt for what still waits (a refusal reply, say); whatever the kernel does not take
+  // now is dropped with the connection.
+  int error = 0;
+  if (!connection->queue.Empty()) connection->queue.Flush(static_cast<int>(socket), error);
+  connection->queue.Clear();
+  boost::system::error_code ignored;
+  connection->socket.close(ignored);
+}

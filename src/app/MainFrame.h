@@ -1,0 +1,60 @@
+#pragma once
+// The main frame: the listening sockets, the socket-event handler and the send primitive, the
+// request area, and the service start and stop.
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include "app/KavroGyBl.h"
+#include "core/RequestClassifier.h"
+#include "core/WriteQueue.h"
+
+class SocketConnection;
+
+class CMainFrame : public SocketLayer {
+ public:
+  CMainFrame(boost::asio::io_context& io, CKavroGyBl& gybl, RequestHandlers& handlers);
+  ~CMainFrame() override;
+
+  // Starts listening on "PORT" (and "PORT2"); 1 when the service runs.
+  int StartService();
+  void StopService();
+
+  // Socket-event handler: write (the send primitive) and close; reads arrive from the socket layer.
+  void OnSocketEvent(uint32_t socket, uint32_t event) override;
+  void CloseSocket(uint32_t socket) override;
+
+  RequestClassifier& classifier() { return classifier_; }
+  const std::string& windowTitle() const { return windowTitle_; }
+  // Port a listener is bound to (0 when it is not listening).
+  int ListeningPort(int which) const;
+  // Bytes waiting in a connection's write queue.
+  size_t QueuedBytes(uint32_t socket) const;
+  void SetQueueBound(size_t bound) { queueBound_ = bound; }
+
+ private:
+  using Acceptor = boost::asio::ip::tcp::acceptor;
+  // A listener on all IPv4 addresses; null when it cannot be created or bound.
+  std::shared_ptr<Acceptor> OpenListener(const char* name, int port, int backlog, bool reportCode);
+  void StartAccept(const std::shared_ptr<Acceptor>& acceptor);
+  void OnAccept(boost::asio::ip::tcp::socket socket);
+  void StartRead(const std::shared_ptr<SocketConnection>& connection);
+  void OnRead(const std::shared_ptr<SocketConnection>& connection, const boost::system::error_code& error,
+              size_t count);
+  void OnWriteEvent(uint32_t socket);
+  void WaitWritable(const std::shared_ptr<SocketConnection>& connection);
+  void SendFailed(ClientEntry& entry, int error);
+
+  boost::asio::io_context& io_;
+  CKavroGyBl& gybl_;
+  RequestClassifier classifier_;
+  std::shared_ptr<Acceptor> m_sockListen1;
+  std::shared_ptr<Acceptor> m_sockListen2;
+  std::unordered_map<uint32_t, std::shared_ptr<SocketConnection>> connections_;
+  boost::asio::steady_timer acceptRetry_;
+  size_t queueBound_ = WriteQueue::kDefaultBound;
+  std::string windowTitle_;
+};

@@ -1,0 +1,40 @@
+#pragma once
+// Notifications from the caster to the operator's monitor. Every method is a message of the main
+// frame; the default implementation ignores it, except log lines, which go to standard output
+// until the output log takes them.
+#include <cstdint>
+#include <string>
+
+#include "core/LocalTime.h"
+
+// One output-log line: a second text (usually a user name), the line and its colour.
+struct LogRecord {
+  std::string name;
+  std::string text;
+  int level = 0;
+};
+
+// Figures of the statistics strip.
+struct Statistics {
+  LocalTime startTime;
+  int accountCount = 0;
+  int activeAccounts = 0;
+  int usersOnline = 0;
+  int basesOnline = 0;
+  double fixRate = 0.0;
+};
+
+class MonitorEvents {
+ public:
+  virtual ~MonitorEvents() = default;
+  // 1526: one output-log line.
+  virtual void OnLogLine(const LogRecord& record);
+  // 1527: connection grid (added, removed, counters changed).
+  virtual void OnGrid(int /*code*/, uint32_t /*socket*/) {}
+  // 1525: workspace tree.
+  virtual void OnTree(int /*code*/, uint32_t /*socket*/, int /*value*/) {}
+  // 1529: map and station.
+  virtual void OnMap(int /*code*/, uint32_t /*socket*/) {}
+  // 1531: statistics refresh.
+  virtual void OnStatistics(const Statistics& /*statistics*/) {}
+};

@@ -1,0 +1,104 @@
+#pragma once
+// One accepted TCP connection and the table of all of them, keyed by socket.
+#include <netinet/in.h>
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "core/Buffer.h"
+#include "core/LocalTime.h"
+#include "core/SharedChunk.h"
+
+class CKavroNetClient;
+class SocketConnection;
+
+// Classification states: which request framers still read the connection.
+enum ClassifyState : int32_t {
+  kClassifyDevice = 0,
+  kClassifyGet = 1,
+  kClassifyUndecided = 2,
+  kClassifySource = 3,
+};
+
+// Datum parameters of a work area, copied as one block.
+struct AreaParameters {
+  double dx = 0, dy = 0, dz = 0, rx = 0, ry = 0, rz = 0, sf = 0;
+  int32_t useSeven = 0;
+  int32_t useUndulation = 0;
+};
+
+constexpr size_t kOutBufferSize = 16192;
+constexpr size_t kRecvBufferSize = 8352;
+constexpr uint32_t kReadSize = 8095;
+
+struct ClientEntry {
+  uint32_t socket = 0;
+  sockaddr_in peerAddress{};
+  std::string userName;
+  int32_t deviceParam = 0;
+  std::string clientType;
+  std::map<uint32_t, std::string> links;  // base: the rovers it feeds; rover: its base
+  std::unique_ptr<CBuffer> deviceBuffer;
+  std::unique_ptr<CBuffer> sourceBuffer;
+  std::unique_ptr<CBuffer> getBuffer;
+  std::unique_ptr<CBuffer> streamBuffer;
+  LocalTime connectTime;
+  LocalTime disconnectTime;
+  int32_t echoMode = 0;
+  std::array<double, 3> position{};  // latitude, longitude (degrees), height
+  int32_t fixQuality = 0;
+  std::string statusText;
+  int32_t gridRefreshDue = 0;
+  int32_t idleSeconds = 0;
+  int64_t bytesSent = 0;  // 64-bit: a busy base overflows 32 bits within days
+  int64_t bytesReceived = 0;
+  std::string agent;
+  std::string receiverCode;
+  uint8_t receiverCodeKind = 0;
+  int32_t classifyState = kClassifyUndecided;
+  double ntripVersion = 1.0;
+  int32_t dataFormat = 0;
+  int32_t formatFlagA = 0;
+  int32_t formatFlagB = 0;
+  std::string dataFormatName;
+  int32_t formatState = 0;
+  std::shared_ptr<CKavroNetClient> netClient;
+  std::array<double, 4> areaBounds{};  // two latitudes, two longitudes; -1.0 when the account has none
+  AreaParameters areaParameters;
+  std::string ipLocation;
+  std::string accountUnit;
+  std::string accountContact;
+  std::string areaName;
+  int32_t serialCheck = 0;
+  std::string accountSerial;
+  int32_t roveFlagA = 0;
+  int32_t roveFlagB = 0;
+  std::array<uint8_t, kOutBufferSize> outBuffer;  // reply composition area, left uninitialised
+  // Pending send: sendLength bytes at sendData; sendChunk, when set, holds the same bytes shared
+  // so that a queue can keep a reference instead of a copy.
+  uint32_t sendLength = 0;
+  const uint8_t* sendData = nullptr;
+  SharedChunk sendChunk;
+  // Receive descriptor; the receive area itself lives with the socket so that a read in flight
+  // never outlives it.
+  uint32_t recvLength = 0;
+  const uint8_t* recvData = nullptr;
+  int32_t closeReason = 0;
+  int32_t sendErrors = 0;
+  std::array<int32_t, 6> ggaCounters{};
+  double ggaTime = 0.0;
+  int32_t ggaCount = 0;
+  // The socket layer's object for this connection (null in tests without sockets).
+  std::shared_ptr<SocketConnection> connection;
+};
+
+using ClientTable = std::map<uint32_t, ClientEntry>;
+
+// The entry of a socket, or null; never inserts.
+inline ClientEntry* FindClient(ClientTable& table, uint32_t socket) {
+  auto it = table.find(socket);
+  return it == table.end() ? nullptr : &it->second;
+}

@@ -1,0 +1,145 @@
+#include "core/RequestClassifier.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+
+namespace {
+
+struct FramerSpec {
+  std::string_view keyword;
+  std::string_view terminator;
+};
+
+constexpr FramerSpec kDeviceSpec{"VORAN", "\r\n"};
+constexpr FramerSpec kGetSpec{"GET", "\r\n\r\n"};
+constexpr FramerSpec kSourceSpec{"SOURCE", "\r\n\r\n"};
+
+bool Runs(int32_t state, int32_t narrowed) { return state == kClassifyUndecided || state == narrowed; }
+
+// Position and length of the keyword, or of a tail of the buffer that could begin it. Without
+// either, the position is the buffer's length.
+int KeywordStart(const CBuffer& buffer, std::string_view keyword) {
+  const int length = buffer.Length();
+  const int k = static_cast<int>(keyword.size());
+  const int whole = buffer.Find(keyword.data(), k, 0);
+  if (whole > 0) return whole - k;
+  for (int tail = k - 1; tail >= 1; --tail) {
+    if (buffer.Find(keyword.data(), tail, length - tail) > 0) return length - tail;
+  }
+  return length;
+}
+
+}  // namespace
+
+int RequestClassifier::Receive(uint32_t socket, uint32_t count, const uint8_t* bytes) {
+  ClientEntry* entry = FindClient(table_, socket);
+  if (entry == nullptr) return 1;
+  entry->bytesReceived += count;
+  if (gridNotify_ != nullptr) gridNotify_(gridContext_, socket);
+
+  // Bases, GGA monitors and linked rovers are kept alive by their own data; an unlinked NTRIP
+  // client or rover is not.
+  if (!entry->userName.empty() &&
+      ((entry->clientType != "NTRIP" && entry->clientType != "ROVE") || !entry->links.empty() ||
+       entry->dataFormat >= 10)) {
+    entry->idleSeconds = 0;
+  }
+  if (entry->streamBuffer->Length() > kReceiveTrim) entry->streamBuffer->Clear();
+  if (count == 0) return 1;
+
+  const int32_t state = entry->classifyState;
+  CBuffer* buffers[] = {entry->deviceBuffer.get(), entry->getBuffer.get(), entry->sourceBuffer.get()};
+  const bool active[] = {Runs(state, kClassifyDevice), Runs(state, kClassifyGet), Runs(state, kClassifySource)};
+  for (int i = 0; i < 3; ++i) {
+    if (!active[i]) continue;
+    buffers[i]->Write(bytes, static_cast<int>(count));
+    if (buffers[i]->Length() > kReceiveTrim) buffers[i]->Clear();
+  }
+
+  // The state is read again before each framer: a request recognised by an earlier one keeps the
+  // later ones from running in this call.
+  const Framer order[] = {Framer::kDevice, Framer::kGet, Framer::kSource};
+  const int32_t narrowed[] = {kClassifyDevice, kClassifyGet, kClassifySource};
+  for (int i = 0; i < 3; ++i) {
+    entry = FindClient(table_, socket);
+    if (entry == nullptr) return 1;
+    if (!Runs(entry->classifyState, narrowed[i])) continue;
+    if (RunFramer(order[i], socket) == 0) return 0;
+  }
+  return 1;
+}
+
+bool RequestClassifier::PassOn(Framer framer, uint32_t socket, int n) {
+  ClientEntry* entry = FindClient(table_, socket);
+  CBuffer& buffer = framer == Framer::kDevice ? *entry->deviceBuffer
+                    : framer == Framer::kGet  ? *entry->getBuffer
+                                              : *entry->sourceBuffer;
+  const int taken = buffer.Read(entry->outBuffer.data(), n);
+  // While undecided, the GET and SOURCE framers pass the same bytes; the device framer drops its copy.
+  if (framer != Framer::kDevice || entry->classifyState == kClassifyDevice) {
+    handlers_.get().DispatchData(entry->outBuffer.data(), static_cast<uint32_t>(taken), socket);
+  }
+  return FindClient(table_, socket) != nullptr;
+}
+
+void RequestClassifier::TakeRequest(CBuffer& buffer, int n) {
+  const int taken = buffer.Read(requestArea_.data(), n);
+  requestArea_[static_cast<size_t>(taken)] = '\0';
+}
+
+int RequestClassifier::RunFramer(Framer framer, uint32_t socket) {
+  const FramerSpec& spec = framer == Framer::kDevice ? kDeviceSpec
+                           : framer == Framer::kGet  ? kGetSpec
+                                                     : kSourceSpec;
+  const int keywordLength = static_cast<int>(spec.keyword.size());
+  const int terminatorLength = static_cast<int>(spec.terminator.size());
+  auto bufferOf = [&](ClientEntry& entry) -> CBuffer& {
+    return framer == Framer::kDevice ? *entry.deviceBuffer
+           : framer == Framer::kGet  ? *entry.getBuffer
+                                     : *entry.sourceBuffer;
+  };
+
+  for (;;) {
+    ClientEntry* entry = FindClient(table_, socket);
+    if (entry == nullptr) return 1;
+    CBuffer& buffer = bufferOf(*entry);
+    if (buffer.Length() < keywordLength) return 1;
+
+    const int start = KeywordStart(buffer, spec.keyword);
+    if (start > 0) {
+      if (!PassOn(framer, socket, std::min(start, static_cast<int>(kRequestAreaSize)))) return 1;
+      continue;  // the loop's length test ends it once fewer bytes than the keyword remain
+    }
+
+    // The buffer begins with the keyword.
+    const int end = buffer.Find(spec.terminator.data(), terminatorLength, 0);
+    if (framer == Framer::kDevice) {
+      int n = end;
+      if (end == 0) {
+        if (buffer.Length() <= kDeviceLineLimit) return 1;
+        n = kDeviceLineLimit;
+      }
+      n = std::min(n, kDeviceLineLimit);
+      TakeRequest(buffer, n);
+      if (handlers_.get().HandleDeviceLine(requestArea_.data(), socket) == 0) return 0;
+    } else if (framer == Framer::kGet) {
+      if (buffer.Length() < 4 || end == 0 || end >= static_cast<int>(kRequestAreaSize)) return 1;
+      TakeRequest(buffer, end);
+      // Further requests in the buffer wait for the next chunk.
+      return handlers_.get().HandleGetRequest(requestArea_.data(), socket);
+    } else if (end != 0 && end < static_cast<int>(kRequestAreaSize)) {
+      TakeRequest(buffer, end);
+      if (handlers_.get().HandleSourceRequest(requestArea_.data(), socket) == 0) return 0;
+    }
+
+    entry = FindClient(table_, socket);
+    if (entry == nullptr) return 1;
+    CBuffer& rest = bufferOf(*entry);
+    if (rest.Length() > kPassTrim) {
+      rest.Clear();
+      return 1;
+    }
+    if (framer == Framer::kSource || rest.Length() < keywordLength) return 1;
+  }
+}

@@ -1,0 +1,67 @@
+#pragma once
+// Frames requests out of a connection's input. Each chunk is copied into one buffer per protocol
+// still possible for the connection (device lines "VORAN", NTRIP "GET", NTRIP "SOURCE"); complete
+// requests go to their handlers, every other byte to the data handler.
+#include <array>
+#include <cstdint>
+
+#include "core/ClientEntry.h"
+
+// The handlers behind the framers. Request handlers get the zero-terminated request text and
+// the socket and return 1 to keep the connection or 0 to have it closed.
+class RequestHandlers {
+ public:
+  virtual ~RequestHandlers() = default;
+  virtual int HandleDeviceLine(char* request, uint32_t socket) = 0;
+  virtual int HandleGetRequest(char* request, uint32_t socket) = 0;
+  virtual int HandleSourceRequest(char* request, uint32_t socket) = 0;
+  // Bytes that are not part of a request, in the entry's outBuffer.
+  virtual void DispatchData(uint8_t* data, uint32_t count, uint32_t socket) = 0;
+};
+
+// Handlers that refuse every request and drop all data.
+class RefusingHandlers : public RequestHandlers {
+ public:
+  int HandleDeviceLine(char*, uint32_t) override { return 0; }
+  int HandleGetRequest(char*, uint32_t) override { return 0; }
+  int HandleSourceRequest(char*, uint32_t) override { return 0; }
+  void DispatchData(uint8_t*, uint32_t, uint32_t) override {}
+};
+
+class RequestClassifier {
+ public:
+  static constexpr uint32_t kRequestAreaSize = 8095;
+  static constexpr int kReceiveTrim = 5000;
+  static constexpr int kPassTrim = 4000;
+  static constexpr int kDeviceLineLimit = 200;
+
+  // gridNotify is called after bytes were counted (the grid's counters changed).
+  using GridNotify = void (*)(void* context, uint32_t socket);
+
+  RequestClassifier(ClientTable& table, RequestHandlers& handlers) : table_(table), handlers_(handlers) {}
+
+  void SetHandlers(RequestHandlers& handlers) { handlers_ = handlers; }
+  void SetGridNotify(GridNotify notify, void* context) {
+    gridNotify_ = notify;
+    gridContext_ = context;
+  }
+
+  // One received chunk of a connection. Returns 0 to have the connection closed as refused.
+  int Receive(uint32_t socket, uint32_t count, const uint8_t* bytes);
+
+  const char* RequestArea() const { return requestArea_.data(); }
+
+ private:
+  enum class Framer { kDevice, kGet, kSource };
+  int RunFramer(Framer framer, uint32_t socket);
+  // Passes the first n bytes of a framer buffer on; false when the connection went away.
+  bool PassOn(Framer framer, uint32_t socket, int n);
+  // Moves n bytes of the buffer into the request area and terminates them.
+  void TakeRequest(CBuffer& buffer, int n);
+
+  ClientTable& table_;
+  std::reference_wrapper<RequestHandlers> handlers_;
+  GridNotify gridNotify_ = nullptr;
+  void* gridContext_ = nullptr;
+  std::array<char, kRequestAreaSize + 1> requestArea_{};
+};

@@ -1,0 +1,23 @@
+#pragma once
+// The socket-layer side of one accepted connection: the socket, its receive area and its write
+// queue. Completion handlers hold it by shared pointer, so a read or write in flight never
+// outlives the memory it uses, even after the connection's entry is gone.
+#include <array>
+#include <boost/asio/ip/tcp.hpp>
+#include <cstdint>
+
+#include "core/ClientEntry.h"
+#include "core/WriteQueue.h"
+
+class SocketConnection {
+ public:
+  SocketConnection(boost::asio::ip::tcp::socket socket, uint32_t fd, size_t queueBound)
+      : socket(std::move(socket)), fd(fd), queue(queueBound) {}
+
+  boost::asio::ip::tcp::socket socket;
+  const uint32_t fd;
+  WriteQueue queue;
+  std::array<uint8_t, kRecvBufferSize> recvBuffer;
+  bool closed = false;
+  bool writeWaiting = false;
+};
