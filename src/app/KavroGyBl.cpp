@@ -60,9 +60,9 @@ int CKavroGyBl::Accept(uint32_t socket, const sockaddr_in& peer) {
   entry.streamBuffer = std::make_unique<CBuffer>();
   entry.classifyState = kClassifyUndecided;
   entry.ipLocation = steps_.LocateAddress(peer);
-  clientTable.emplace(socket, std::move(entry));
+  const ClientEntry& added = clientTable.emplace(socket, std::move(entry)).first->second;
   clientCount = static_cast<int>(clientTable.size());
-  monitor_.OnGrid(kGridAdded, socket);
+  monitor_.OnGrid(kGridAdded, added);
   SendStatistics();
   return 1;
 }
@@ -80,9 +80,9 @@ int CKavroGyBl::Close(uint32_t socket, CloseReason reason) {
 
   ClientEntry& entry = it->second;
   const int code = static_cast<int>(reason);
-  monitor_.OnGrid(kGridRemoved, socket);
-  monitor_.OnTree(kTreeEntryClosing, socket, 0);
-  if (reason != CloseReason::kLinkRequest) monitor_.OnMap(kMapEntryClosed, socket);
+  monitor_.OnGrid(kGridRemoved, entry);
+  monitor_.OnTree(kTreeEntryClosing, &entry, 0);
+  if (reason != CloseReason::kLinkRequest) monitor_.OnMap(kMapEntryClosed, &entry);
 
   LoadTexts(kTextConnection);
   const int entries = static_cast<int>(clientTable.size());
@@ -115,9 +115,9 @@ void CKavroGyBl::CloseAll() {
     }
   }
   for (auto& [key, entry] : clientTable) {
-    monitor_.OnGrid(kGridRemoved, key);
-    monitor_.OnTree(kTreeEntryClosing, key, 0);
-    monitor_.OnMap(kMapEntryClosed, key);
+    monitor_.OnGrid(kGridRemoved, entry);
+    monitor_.OnTree(kTreeEntryClosing, &entry, 0);
+    monitor_.OnMap(kMapEntryClosed, &entry);
     if (!entry.userName.empty()) {
       LoadTexts(kTextConnection);
       Log(StrFormat("%s %s %s {%d}", textList[0].c_str(), entry.userName.c_str(), textList[2].c_str(),

@@ -27,8 +27,8 @@ CMainFrame::CMainFrame(asio::io_context& io, CKavroGyBl& gybl, RequestHandlers& 
     : io_(io), gybl_(gybl), classifier_(gybl.clientTable, handlers), acceptRetry_(io) {
   gybl_.SetSocketLayer(this);
   classifier_.SetGridNotify(
-      [](void* context, uint32_t socket) {
-        static_cast<CKavroGyBl*>(context)->monitor().OnGrid(kGridCounters, socket);
+      [](void* context, const ClientEntry& entry) {
+        static_cast<CKavroGyBl*>(context)->monitor().OnGrid(kGridCounters, entry);
       },
       &gybl_);
 }
@@ -111,7 +111,7 @@ int CMainFrame::StartService() {
 
   gybl_.serviceRunning = 1;
   gybl_.steps().OpenSqlDatabase();
-  gybl_.monitor().OnTree(kTreeServiceStarted, 0, settings.useLinks);
+  gybl_.monitor().OnTree(kTreeServiceStarted, nullptr, settings.useLinks);
   gybl_.steps().ArmLinks();
   if (settings.flags.testBroadcast != 0) gybl_.steps().InsertTestBase();
   gybl_.steps().CountUsers();
@@ -134,8 +134,8 @@ void CMainFrame::StopService() {
   gybl_.LoadTexts(kTextService);
   windowTitle_ = StoppedTitle(gybl_.settings.name, gybl_.settings.masterSlave, gybl_.textList[4],
                               gybl_.versionText);
-  gybl_.monitor().OnTree(kTreeServiceStopped, 0, 0);
-  gybl_.monitor().OnMap(kMapServiceStopped, 0);
+  gybl_.monitor().OnTree(kTreeServiceStopped, nullptr, 0);
+  gybl_.monitor().OnMap(kMapServiceStopped, nullptr);
   gybl_.Log("Stop", kLogNormal);
 }
 
@@ -238,7 +238,7 @@ void CMainFrame::OnWriteEvent(uint32_t socket) {
   const SharedChunk shared = std::move(entry->sendChunk);
   entry->sendChunk.reset();
   entry->bytesSent += length;
-  gybl_.monitor().OnGrid(kGridCounters, socket);
+  gybl_.monitor().OnGrid(kGridCounters, *entry);
 
   const std::shared_ptr<SocketConnection> connection = entry->connection;
   if (!connection || connection->closed) return;

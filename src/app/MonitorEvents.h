@@ -7,6 +7,8 @@
 
 #include "core/LocalTime.h"
 
+struct ClientEntry;
+
 // One output-log line: a second text (usually a user name), the line and its colour.
 struct LogRecord {
   std::string name;
@@ -29,12 +31,12 @@ class MonitorEvents {
   virtual ~MonitorEvents() = default;
   // 1526: one output-log line.
   virtual void OnLogLine(const LogRecord& record);
-  // 1527: connection grid (added, removed, counters changed).
-  virtual void OnGrid(int /*code*/, uint32_t /*socket*/) {}
-  // 1525: workspace tree.
-  virtual void OnTree(int /*code*/, uint32_t /*socket*/, int /*value*/) {}
-  // 1529: map and station.
-  virtual void OnMap(int /*code*/, uint32_t /*socket*/) {}
+  // 1527: connection grid (added, removed, counters changed) for an entry.
+  virtual void OnGrid(int /*code*/, const ClientEntry& /*entry*/) {}
+  // 1525: workspace tree; entry is null for the codes that do not name one.
+  virtual void OnTree(int /*code*/, const ClientEntry* /*entry*/, int /*value*/) {}
+  // 1529: map and station; entry is null for the codes that do not name one.
+  virtual void OnMap(int /*code*/, const ClientEntry* /*entry*/) {}
   // 1531: statistics refresh.
   virtual void OnStatistics(const Statistics& /*statistics*/) {}
 };

@@ -36,7 +36,7 @@ int RequestClassifier::Receive(uint32_t socket, uint32_t count, const uint8_t* b
   ClientEntry* entry = FindClient(table_, socket);
   if (entry == nullptr) return 1;
   entry->bytesReceived += count;
-  if (gridNotify_ != nullptr) gridNotify_(gridContext_, socket);
+  if (gridNotify_ != nullptr) gridNotify_(gridContext_, *entry);
 
   // Bases, GGA monitors and linked rovers are kept alive by their own data; an unlinked NTRIP
   // client or rover is not.

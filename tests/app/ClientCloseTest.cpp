@@ -18,9 +18,9 @@ struct Event {
 class RecordingMonitor : public MonitorEvents {
  public:
   void OnLogLine(const LogRecord& record) override { lines.push_back(record); }
-  void OnGrid(int code, uint32_t socket) override { events.push_back({1527, code, socket}); }
-  void OnTree(int code, uint32_t socket, int) override { events.push_back({1525, code, socket}); }
-  void OnMap(int code, uint32_t socket) override { events.push_back({1529, code, socket}); }
+  void OnGrid(int code, const ClientEntry& e) override { events.push_back({1527, code, e.socket}); }
+  void OnTree(int code, const ClientEntry* e, int) override { events.push_back({1525, code, e ? e->socket : 0}); }
+  void OnMap(int code, const ClientEntry* e) override { events.push_back({1529, code, e ? e->socket : 0}); }
   void OnStatistics(const Statistics& s) override { online.push_back(s.usersOnline); }
   std::vector<LogRecord> lines;
   std::vector<Event> events;
