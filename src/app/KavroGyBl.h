@@ -3,6 +3,7 @@
 // statistics, with the accept and close paths of connections.
 #include <netinet/in.h>
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -23,6 +24,12 @@ class SocketLayer {
   virtual void CloseSocket(uint32_t socket) = 0;
   // The socket-event handler (read, write, close), called synchronously.
   virtual void OnSocketEvent(uint32_t socket, uint32_t event) = 0;
+};
+
+// Run-time state of one server link slot; address and port are in the settings.
+struct LinkSlotState {
+  int retryTicks = 20;
+  int connected = 0;
 };
 
 class CKavroGyBl {
@@ -58,7 +65,11 @@ class CKavroGyBl {
   TextList textList;
   LogRecord logRecord;
   Statistics statistics;
-  std::string programDirectory;
+  std::string programDirectory;  // with the trailing "/"
+  std::string settingsFile;      // INI/KavroServer.INI
+  std::string relayFile;         // USER.NAME
+  std::string languageFile;      // INI/Server_<Language>.INI
+  std::array<LinkSlotState, kLinkSlots> linkSlots{};
   std::string versionText;
   int buildNumber = 0;
   std::vector<std::string> localAddresses;
