@@ -184,6 +184,7 @@ TEST_F(MainFrameTest, SlowReaderIsBoundedAndOthersGetEveryByte) {
   std::string expected;
   std::string fastGot;
   size_t maxQueued = 0;
+  int maxErrors = 0;
   for (int seq = 0; seq < 300; ++seq) {
     std::string chunk = "#" + std::to_string(seq) + ":";
     chunk.resize(1000, static_cast<char>('a' + seq % 26));
@@ -194,12 +195,13 @@ TEST_F(MainFrameTest, SlowReaderIsBoundedAndOthersGetEveryByte) {
       return fastGot.size() == expected.size();
     })) << "fast client stalled at chunk " << seq;
     maxQueued = std::max(maxQueued, frame.QueuedBytes(slowSocket));
+    maxErrors = std::max(maxErrors, gybl.clientTable.at(slowSocket).sendErrors);
   }
   EXPECT_EQ(fastGot, expected);
   EXPECT_GT(maxQueued, 0u);
   EXPECT_LE(maxQueued, kBound);
   ClientEntry& slowEntry = gybl.clientTable.at(slowSocket);
-  EXPECT_GT(slowEntry.sendErrors, 5);
+  EXPECT_GT(maxErrors, 5);  // a chunk the queue takes later resets the count, not the text
   EXPECT_EQ(slowEntry.statusText, "Error");
   EXPECT_EQ(slowEntry.closeReason, 0);
 
