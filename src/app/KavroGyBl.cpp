@@ -21,10 +21,20 @@ std::string AddressText(const sockaddr_in& address) {
 CKavroGyBl::CKavroGyBl(Settings s, const Clock& clock, MonitorEvents& monitor, ServiceSteps& steps)
     : settings(std::move(s)), clock_(clock), monitor_(monitor), steps_(steps) {}
 
+LanguageTable& CKavroGyBl::Language() {
+  languageTable_.Configure(settings.language, settings.languageSet, languageFile);
+  return languageTable_;
+}
+
 int CKavroGyBl::LoadTexts(int number) {
-  const char* text = BuiltinText(number);
-  SplitText(text == nullptr ? "" : text, "\n", textList);
+  Language().LoadTexts(number, textList);
   return 1;
+}
+
+void CKavroGyBl::exportTexts() { Language().ExportTexts(); }
+
+DialogTexts CKavroGyBl::applyLanguageToDialog(int dialogNumber, DialogTexts dialog) {
+  return Language().ApplyToDialog(dialogNumber, std::move(dialog));
 }
 
 void CKavroGyBl::Log(const std::string& text, int level, const std::string& name) {

@@ -49,8 +49,14 @@ class CKavroGyBl {
   // Closes every connection at service stop.
   void CloseAll();
 
-  // Fills textList with the parts of a numbered text; always 1.
+  // Fills textList with the parts of a numbered text, from the language file unless the language is
+  // Chinese; always 1.
   int LoadTexts(int number);
+  // Writes every built-in text to the language file (export mode, at start).
+  void exportTexts();
+  // The caption and control texts of a dialog or monitor page, translated by the language file (which
+  // gets what it lacks), or exported to it in export mode.
+  DialogTexts applyLanguageToDialog(int dialogNumber, DialogTexts dialog);
   // Fills the log record and sends it to the output log.
   void Log(const std::string& text, int level, const std::string& name = {});
   void SendStatistics();
@@ -75,10 +81,14 @@ class CKavroGyBl {
   std::vector<std::string> localAddresses;
 
  private:
+  // The language table, following the current language settings and languageFile.
+  LanguageTable& Language();
+
   const Clock& clock_;
   MonitorEvents& monitor_;
   ServiceSteps& steps_;
   SocketLayer* sockets_ = nullptr;
+  LanguageTable languageTable_;
 };
 
 // Dotted notation of an IPv4 socket address.
