@@ -20,11 +20,12 @@ namespace {
 constexpr int kTextService = 62450;  // server address, server started, started, listen failed, closed
 constexpr int kDefaultPort = 6060;
 constexpr auto kAcceptRetry = std::chrono::milliseconds(200);
+constexpr auto kTickPeriod = std::chrono::seconds(1);
 
 }  // namespace
 
 CMainFrame::CMainFrame(asio::io_context& io, CKavroGyBl& gybl, RequestHandlers& handlers)
-    : io_(io), gybl_(gybl), classifier_(gybl.clientTable, handlers), acceptRetry_(io) {
+    : io_(io), gybl_(gybl), classifier_(gybl.clientTable, handlers), acceptRetry_(io), tickTimer_(io) {
   gybl_.SetSocketLayer(this);
   classifier_.SetGridNotify(
       [](void* context, const ClientEntry& entry) {
@@ -40,6 +41,35 @@ CMainFrame::~CMainFrame() {
     boost::system::error_code ignored;
     connection->socket.close(ignored);
   }
+}
+
+void CMainFrame::StartTickTimer() {
+  tickRunning_ = true;
+  tickTimer_.expires_after(kTickPeriod);
+  ArmTickTimer();
+}
+
+void CMainFrame::StopTickTimer() {
+  tickRunning_ = false;
+  tickTimer_.cancel();
+}
+
+void CMainFrame::ArmTickTimer() {
+  tickTimer_.async_wait([this](const boost::system::error_code& error) {
+    if (error || !tickRunning_) return;
+    // The next expiry counts from this one, so ticks do not drift by the time a tick takes; after a
+    // stall (a stopped process) the missed ticks are skipped rather than run in a burst.
+    auto next = tickTimer_.expiry() + kTickPeriod;
+    const auto now = std::chrono::steady_clock::now();
+    if (next < now) next = now + kTickPeriod;
+    tickTimer_.expires_at(next);
+    ArmTickTimer();
+    OnTick();
+  });
+}
+
+void CMainFrame::OnTick() {
+  if (tickHandler_) tickHandler_();
 }
 
 int CMainFrame::ListeningPort(int which) const {

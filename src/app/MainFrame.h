@@ -4,6 +4,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -35,6 +36,16 @@ class CMainFrame : public SocketLayer {
   size_t QueuedBytes(uint32_t socket) const;
   void SetQueueBound(size_t bound) { queueBound_ = bound; }
 
+  // Starts the one-second timer (timer 11); each expiry runs OnTick.
+  void StartTickTimer();
+  void StopTickTimer();
+  // One second of housekeeping: runs the tick handler. Tests call it directly instead of waiting.
+  void OnTick();
+  void SetTickHandler(std::function<void()> handler) { tickHandler_ = std::move(handler); }
+
+  // Counter of the 30-tick job, set to 0 when the main window comes up.
+  int tickCounter = 0;
+
  private:
   using Acceptor = boost::asio::ip::tcp::acceptor;
   // A listener on all IPv4 addresses; null when it cannot be created or bound.
@@ -47,6 +58,7 @@ class CMainFrame : public SocketLayer {
   void OnWriteEvent(uint32_t socket);
   void WaitWritable(const std::shared_ptr<SocketConnection>& connection);
   void SendFailed(ClientEntry& entry, int error);
+  void ArmTickTimer();
 
   boost::asio::io_context& io_;
   CKavroGyBl& gybl_;
@@ -55,6 +67,9 @@ class CMainFrame : public SocketLayer {
   std::shared_ptr<Acceptor> m_sockListen2;
   std::unordered_map<uint32_t, std::shared_ptr<SocketConnection>> connections_;
   boost::asio::steady_timer acceptRetry_;
+  boost::asio::steady_timer tickTimer_;
+  bool tickRunning_ = false;
+  std::function<void()> tickHandler_;
   size_t queueBound_ = WriteQueue::kDefaultBound;
   std::string windowTitle_;
 };

@@ -1,21 +1,13 @@
 // KavroServer: GNSS correction caster. Runs in the foreground until SIGINT or SIGTERM.
 #include <unistd.h>
 
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/signal_set.hpp>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
 
+#include "app/Application.h"
 #include "app/HostInfo.h"
-#include "app/KavroGyBl.h"
-#include "app/MainFrame.h"
-#include "app/MonitorEvents.h"
-#include "app/ServiceSteps.h"
-#include "app/Settings.h"
-#include "core/Messages.h"
-#include "core/RequestClassifier.h"
 
 namespace {
 
@@ -60,29 +52,7 @@ int main(int argc, char** argv) {
   std::error_code error;
   directory = std::filesystem::absolute(directory, error).lexically_normal().string();
   if (directory.empty() || directory.back() != '/') directory += '/';
+  std::filesystem::create_directories(directory, error);  // a new directory gets the whole layout
 
-  SystemClock clock;
-  MonitorEvents monitor;
-  ServiceSteps steps;
-  CKavroGyBl gybl(ReadSettings(directory + "INI/KavroServer.INI", directory + "USER.NAME"), clock, monitor, steps);
-  gybl.programDirectory = directory;
-  gybl.buildNumber = BuildNumberFromDate(KAVRO_BUILD_DATE);
-  gybl.versionText = VersionText(gybl.buildNumber);
-  gybl.localAddresses = CollectLocalAddresses();
-
-  boost::asio::io_context io;
-  RefusingHandlers handlers;
-  CMainFrame frame(io, gybl, handlers);
-
-  boost::asio::signal_set signals(io, SIGINT, SIGTERM);
-  signals.async_wait([&](const boost::system::error_code& e, int) {
-    if (e) return;
-    gybl.Log("OnClose Stop", kLogNormal);
-    frame.StopService();
-    io.stop();
-  });
-
-  if (gybl.settings.flags.autoStartService != 0) frame.StartService();
-  io.run();
-  return 0;
+  return RunCaster(directory);
 }

@@ -1,7 +1,14 @@
 // Tests that start the real caster binary.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -13,6 +20,23 @@ using testsupport::CasterProcess;
 using testsupport::ConnectLoopback;
 using testsupport::ReadAvailable;
 using testsupport::SendAll;
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Every line of the daily log files of a program directory, oldest file first.
+std::vector<std::string> DailyLogLines(const std::filesystem::path& directory) {
+  std::vector<std::filesystem::path> files;
+  for (const auto& item : std::filesystem::directory_iterator(directory / "LOG")) files.push_back(item.path());
+  std::sort(files.begin(), files.end());
+  std::vector<std::string> lines;
+  for (const auto& file : files) {
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+  }
+  return lines;
+}
 
 bool WaitForEnd(int fd) {
   pollfd p{fd, POLLIN, 0};
@@ -65,8 +89,55 @@ TEST(BinaryTest, SigtermStopsTheServiceAndClosesConnections) {
   close(b);
   const auto& lines = caster.lines();
   ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines[lines.size() - 2], "OnClose Stop");
-  EXPECT_EQ(lines.back(), "Stop");
+  EXPECT_TRUE(EndsWith(lines[lines.size() - 2], "  OnClose Stop")) << lines[lines.size() - 2];
+  EXPECT_TRUE(EndsWith(lines.back(), "  Stop")) << lines.back();
+}
+
+TEST(BinaryTest, NewDirectoryGetsItsLayoutAndDailyLog) {
+  CasterProcess caster;
+  ASSERT_TRUE(caster.Start());
+  for (const char* name : {"INI", "BASE", "LOG", "KML", "GGA", "ServerHtml", "DownLoad"}) {
+    EXPECT_TRUE(std::filesystem::is_directory(caster.directory() / name)) << name;
+  }
+  EXPECT_EQ(caster.Stop(SIGTERM), 0);
+
+  const std::vector<std::string> lines = DailyLogLines(caster.directory());
+  ASSERT_GE(lines.size(), 4u);
+  // "YYYY/MM/DD HH:MM:SS  info" with hour, minute and second padded by spaces.
+  const std::regex form(R"(\d{4}/\d{2}/\d{2} [ \d]\d:[ \d]\d:[ \d]\d  \S.*)");
+  for (const auto& line : lines) EXPECT_TRUE(std::regex_match(line, form)) << line;
+  EXPECT_NE(lines.front().find("FeeDisk"), std::string::npos) << lines.front();
+  const std::string listening = "PORT[" + std::to_string(caster.port()) + "]";
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                          [&](const std::string& line) { return line.find(listening) != std::string::npos; }));
+  EXPECT_TRUE(EndsWith(lines[lines.size() - 2], "  OnClose Stop"));
+  EXPECT_TRUE(EndsWith(lines.back(), "  Stop"));
+  // Standard output carries the same lines.
+  EXPECT_EQ(caster.lines().back(), lines.back());
+}
+
+TEST(BinaryTest, SecondCasterOnTheSameDirectoryIsRefused) {
+  CasterProcess first;
+  ASSERT_TRUE(first.Start());
+  const std::string command =
+      "timeout 20 " + std::string(KAVRO_BINARY) + " --dir " + first.directory().string() + " 2>&1";
+  std::FILE* p = popen(command.c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  std::string output;
+  char block[512];
+  for (size_t n; (n = std::fread(block, 1, sizeof block, p)) > 0;) output.append(block, n);
+  const int status = pclose(p);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << status;
+  EXPECT_NE(output.find("Other User Runing"), std::string::npos) << output;
+
+  CasterProcess other;  // another directory is another instance
+  EXPECT_TRUE(other.Start());
+  EXPECT_EQ(other.Stop(), 0);
+  // The first one still serves.
+  const int fd = ConnectLoopback(first.port());
+  EXPECT_GE(fd, 0);
+  if (fd >= 0) close(fd);
+  EXPECT_EQ(first.Stop(), 0);
 }
 
 TEST(BinaryTest, SecondPortAndSigint) {
