@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "core/Messages.h"
@@ -56,6 +57,15 @@ void CKavroGyBl::Send(uint32_t socket, const void* bytes, uint32_t n, const Shar
   entry->sendLength = n;
   entry->sendChunk = shared;
   sockets_->OnSocketEvent(socket, kFdWrite);
+}
+
+int CKavroGyBl::SendText(uint32_t socket, std::string_view text) {
+  ClientEntry* entry = FindClient(clientTable, socket);
+  if (entry == nullptr) return 0;
+  const size_t n = std::min(text.size(), entry->outBuffer.size());
+  std::copy_n(text.data(), n, entry->outBuffer.data());
+  Send(socket, entry->outBuffer.data(), static_cast<uint32_t>(n));
+  return 1;
 }
 
 int CKavroGyBl::Accept(uint32_t socket, const sockaddr_in& peer) {

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/LanguageTexts.h"
@@ -63,6 +64,9 @@ class CKavroGyBl {
 
   // Send primitive: queues n bytes for the socket through the write event.
   void Send(uint32_t socket, const void* bytes, uint32_t n, const SharedChunk& shared = {});
+  // Copies text into the entry's reply area (cut at its size) and sends it; 0 when the socket has
+  // no entry.
+  int SendText(uint32_t socket, std::string_view text);
 
   Settings settings;
   ClientTable clientTable;

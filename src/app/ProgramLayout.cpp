@@ -14,7 +14,9 @@ std::string SettingsFilePath(const std::string& programDirectory) {
 
 std::string RelayFilePath(const std::string& programDirectory) { return programDirectory + "USER.NAME"; }
 
-std::string LockFilePath(const std::string& programDirectory) { return programDirectory + "INI/KavroServer.lock"; }
+std::string LockFilePath(const std::string& programDirectory) {
+  return programDirectory + "INI/KavroServer.lock";
+}
 
 std::string IpLocationFilePath(const std::string& programDirectory) { return programDirectory + "QQwry.dat"; }
 

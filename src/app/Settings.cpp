@@ -68,6 +68,19 @@ void SaveSettingsFile(const ProfileFile& file, const std::string& settingsFile) 
 
 }  // namespace
 
+bool IsReceiverAlphabet(std::string_view text) {
+  static constexpr std::string_view kSymbols =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  if (text.size() != kSymbols.size()) return false;
+  bool seen[256] = {};
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (kSymbols.find(c) == std::string_view::npos || seen[byte]) return false;
+    seen[byte] = true;
+  }
+  return true;
+}
+
 OptionFlags ParseSetFlags(const std::string& text) {
   OptionFlags flags;
   if (text.empty()) return flags;
@@ -131,6 +144,8 @@ Settings ReadSettings(const std::string& settingsFile, const std::string& relayF
   s.dispNum = file.GetInt("SYSTEMSERVER", "Disp_num", s.dispNum);
   s.mountLocal = file.GetString("SYSTEMSERVER", "MountLocal", s.mountLocal);
   s.flags = ParseSetFlags(file.GetString("SYSTEMSERVER", "SET", ""));
+  const std::string alphabet = file.GetString("SYSTEMSERVER", "ReceiverAlphabet", "");
+  if (IsReceiverAlphabet(alphabet)) s.receiverAlphabet = alphabet;
 
   s.monitorPort = file.GetInt("MONITOR", "PORT", s.monitorPort);
   s.monitorBind = file.GetString("MONITOR", "BIND", s.monitorBind);

@@ -2,6 +2,7 @@
 // Operator settings of the caster: INI/KavroServer.INI and the relay file USER.NAME.
 #include <array>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The twenty "SET" option flags, in the order of their digits.
@@ -49,6 +50,10 @@ struct RelaySettings {
   std::vector<std::string> users2;  // upstream credentials, matched by position
 };
 
+// Built-in symbol order of the coded receiver field; receivers and caster must agree on it.
+inline constexpr const char* kDefaultReceiverAlphabet =
+    "MrHq+8QTSuN5LJlIOBUEfF4dhnyVACDGogXwea7xmb13WPj906kZYs2KpztRcv/i";
+
 struct Settings {
   // SYSTEM
   std::string name;
@@ -74,6 +79,8 @@ struct Settings {
   int port2 = 0;
   int dispNum = 1000;
   std::string mountLocal = "CHN";
+  // Symbol order of the coded receiver field in agent texts (a permutation of the Base64 symbols).
+  std::string receiverAlphabet = kDefaultReceiverAlphabet;
   OptionFlags flags;
   // MONITOR (web monitor)
   int monitorPort = 6080;
@@ -86,6 +93,9 @@ struct Settings {
 // Reads the relay file, then SYSTEM, SQL, NET (with duplicate removal and the slot-0 default)
 // and SYSTEMSERVER. Missing files, sections or keys give the defaults; never fails.
 Settings ReadSettings(const std::string& settingsFile, const std::string& relayFile);
+
+// True for a permutation of the 64 Base64 symbols; any other "ReceiverAlphabet" value is ignored.
+bool IsReceiverAlphabet(std::string_view text);
 
 // Writers of the settings form and the peak counter; other lines of the file are kept.
 void WriteSqlSettings(const std::string& settingsFile, const Settings& settings);

@@ -80,8 +80,9 @@ TEST_F(StartupTest, AcceptedPeersAreLocatedOnlyWhenAskedAndTheFileIsOpen) {
   const uint32_t second = 8 + static_cast<uint32_t>(data.size());
   data += Le(0x02FFFFFF, 4) + std::string("CC\0DD\0", 6);
   const uint32_t first = 8 + static_cast<uint32_t>(data.size());
-  std::ofstream(dir + "QQwry.dat", std::ios::binary)
-      << Le(first, 4) + Le(first + 7, 4) + data + Le(0x01000000, 4) + Le(8, 3) + Le(0x02000000, 4) + Le(second, 3);
+  std::ofstream(dir + "QQwry.dat", std::ios::binary) << Le(first, 4) + Le(first + 7, 4) + data +
+                                                            Le(0x01000000, 4) + Le(8, 3) + Le(0x02000000, 4) +
+                                                            Le(second, 3);
 
   sockaddr_in peer{};
   peer.sin_family = AF_INET;

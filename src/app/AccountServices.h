@@ -1,0 +1,36 @@
+#pragma once
+// The account database as the login handlers see it: work areas, the user check and the event record.
+#include <string>
+
+struct ClientEntry;
+
+// Result of a user check: ok, the account's denied-services mask and the error code (0 on success).
+struct UserCheck {
+  bool ok = false;
+  int rights = 0;
+  int errorCode = 1;
+};
+
+class AccountServices {
+ public:
+  virtual ~AccountServices() = default;
+  // Fills the entry's work area (bounds, parameter set and name) for a user name; 1 when the account
+  // was found.
+  virtual int LookupUserArea(const std::string& name, ClientEntry& entry) = 0;
+  // Checks a login; copies the account fields into the entry.
+  virtual UserCheck CheckUser(const std::string& name, const std::string& password, ClientEntry& entry) = 0;
+  // Records a login event (code and its text) for a user.
+  virtual void LogEvent(const std::string& name, int code, const std::string& text) = 0;
+  // True while the server database is configured but not open: a source is then admitted unchecked
+  // under password protection.
+  virtual bool ServerDatabaseDown() { return false; }
+};
+
+// Stand-in until an account store is attached: no work areas and no accounts, so every check
+// fails with code 1 ("no such user"); whether that refuses a login is the caller's rule.
+class NoAccounts : public AccountServices {
+ public:
+  int LookupUserArea(const std::string&, ClientEntry&) override { return 0; }  // no fence
+  UserCheck CheckUser(const std::string&, const std::string&, ClientEntry&) override { return {}; }
+  void LogEvent(const std::string&, int, const std::string&) override {}
+};
