@@ -6,6 +6,7 @@
 
 #include "app/CasterSteps.h"
 #include "app/HostInfo.h"
+#include "app/Housekeeping.h"
 #include "app/KavroGyBl.h"
 #include "app/Locale.h"
 #include "app/MainFrame.h"
@@ -66,8 +67,9 @@ int RunCaster(const std::string& programDirectory) {
   });
 
   if (gybl.settings.flags.autoStartService != 0) frame.StartService();
+  Housekeeping housekeeping(gybl);
+  frame.SetTickHandler([&housekeeping] { housekeeping.OnTick(); });
   frame.StartTickTimer();
-  frame.tickCounter = 0;
   io.run();
   return 0;
 }

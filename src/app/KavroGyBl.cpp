@@ -87,6 +87,18 @@ int CKavroGyBl::Accept(uint32_t socket, const sockaddr_in& peer) {
   return 1;
 }
 
+void CKavroGyBl::CloseEvent(uint32_t socket) { Close(socket, CloseReason::kPeerClosed); }
+
+void CKavroGyBl::InsertTestBase() {
+  sockaddr_in nowhere{};
+  nowhere.sin_family = AF_INET;
+  if (Accept(kTestBaseSocket, nowhere) == 0) return;
+  ClientEntry& entry = clientTable.at(kTestBaseSocket);
+  entry.userName = kTestBaseName;
+  entry.clientType = "BASE";
+  monitor_.OnGrid(kGridCounters, entry);
+}
+
 int CKavroGyBl::Close(uint32_t socket, CloseReason reason) {
   if (socket != 0 && sockets_ != nullptr) sockets_->CloseSocket(socket);
   auto it = clientTable.find(socket);

@@ -16,6 +16,7 @@
 #include "core/ClientEntry.h"
 #include "core/LocalTime.h"
 #include "core/Messages.h"
+#include "core/Mount.h"
 
 // What the shared state needs from the socket layer.
 class SocketLayer {
@@ -49,6 +50,10 @@ class CKavroGyBl {
   int Close(uint32_t socket, CloseReason reason);
   // Closes every connection at service stop.
   void CloseAll();
+  // Closes a connection through the close event, as when its peer closed (reason 5 in the log).
+  void CloseEvent(uint32_t socket);
+  // Adds the test base "T128888" under key 0 (no socket), built like an accepted entry.
+  void InsertTestBase();
 
   // Fills textList with the parts of a numbered text, from the language file unless the language is
   // Chinese; always 1.
@@ -80,6 +85,7 @@ class CKavroGyBl {
   std::string relayFile;         // USER.NAME
   std::string languageFile;      // INI/Server_<Language>.INI
   std::array<LinkSlotState, kLinkSlots> linkSlots{};
+  std::vector<CMount> mounts;  // mountpoints of the upstream server, in announcement order
   std::string versionText;
   int buildNumber = 0;
   std::vector<std::string> localAddresses;

@@ -109,7 +109,8 @@ std::shared_ptr<CMainFrame::Acceptor> CMainFrame::OpenListener(const char* name,
     }
     return acceptor;
   }
-  gybl_.Log(StrFormat("%s PORT[%d]  %s", gybl_.textList[1].c_str(), port, gybl_.textList[2].c_str()), kLogNormal);
+  gybl_.Log(StrFormat("%s PORT[%d]  %s", gybl_.textList[1].c_str(), port, gybl_.textList[2].c_str()),
+            kLogNormal);
   return acceptor;
 }
 
@@ -143,7 +144,7 @@ int CMainFrame::StartService() {
   gybl_.steps().OpenSqlDatabase();
   gybl_.monitor().OnTree(kTreeServiceStarted, nullptr, settings.useLinks);
   gybl_.steps().ArmLinks();
-  if (settings.flags.testBroadcast != 0) gybl_.steps().InsertTestBase();
+  if (settings.flags.testBroadcast != 0) gybl_.InsertTestBase();
   gybl_.steps().CountUsers();
   gybl_.statistics.startTime = startTime;
   gybl_.SendStatistics();
@@ -162,8 +163,8 @@ void CMainFrame::StopService() {
   gybl_.steps().CloseSqlDatabase();
   gybl_.steps().StopLinks();
   gybl_.LoadTexts(kTextService);
-  windowTitle_ = StoppedTitle(gybl_.settings.name, gybl_.settings.masterSlave, gybl_.textList[4],
-                              gybl_.versionText);
+  windowTitle_ =
+      StoppedTitle(gybl_.settings.name, gybl_.settings.masterSlave, gybl_.textList[4], gybl_.versionText);
   gybl_.monitor().OnTree(kTreeServiceStopped, nullptr, 0);
   gybl_.monitor().OnMap(kMapServiceStopped, nullptr);
   gybl_.Log("Stop", kLogNormal);
@@ -218,8 +219,8 @@ void CMainFrame::StartRead(const std::shared_ptr<SocketConnection>& connection) 
 }
 
 // Read event: one read of at most 8095 bytes, handed to the request classifier.
-void CMainFrame::OnRead(const std::shared_ptr<SocketConnection>& connection, const boost::system::error_code& error,
-                        size_t count) {
+void CMainFrame::OnRead(const std::shared_ptr<SocketConnection>& connection,
+                        const boost::system::error_code& error, size_t count) {
   const uint32_t socket = connection->fd;
   ClientEntry* entry = FindClient(gybl_.clientTable, socket);
   if (entry == nullptr) {
@@ -292,30 +293,32 @@ void CMainFrame::OnWriteEvent(uint32_t socket) {
 }
 
 void CMainFrame::SendFailed(ClientEntry& entry, int error) {
-  gybl_.Log(StrFormat("[%d -%s] %d", static_cast<int>(entry.socket), entry.userName.c_str(), error), kLogNormal,
-            entry.userName);
+  gybl_.Log(StrFormat("[%d -%s] %d", static_cast<int>(entry.socket), entry.userName.c_str(), error),
+            kLogNormal, entry.userName);
   entry.closeReason = static_cast<int>(CloseReason::kSendFailed);
 }
 
 void CMainFrame::WaitWritable(const std::shared_ptr<SocketConnection>& connection) {
   if (connection->writeWaiting) return;
   connection->writeWaiting = true;
-  connection->socket.async_wait(tcp::socket::wait_write, [this, connection](const boost::system::error_code& e) {
-    connection->writeWaiting = false;
-    if (connection->closed || e) return;
-    int error = 0;
-    switch (connection->queue.Flush(static_cast<int>(connection->fd), error)) {
-      case WriteQueue::FlushResult::kDone:
-        break;
-      case WriteQueue::FlushResult::kPending:
-        WaitWritable(connection);
-        break;
-      case WriteQueue::FlushResult::kFailed:
-        connection->queue.Clear();
-        if (ClientEntry* entry = FindClient(gybl_.clientTable, connection->fd)) SendFailed(*entry, error);
-        break;
-    }
-  });
+  connection->socket.async_wait(tcp::socket::wait_write,
+                                [this, connection](const boost::system::error_code& e) {
+                                  connection->writeWaiting = false;
+                                  if (connection->closed || e) return;
+                                  int error = 0;
+                                  switch (connection->queue.Flush(static_cast<int>(connection->fd), error)) {
+                                    case WriteQueue::FlushResult::kDone:
+                                      break;
+                                    case WriteQueue::FlushResult::kPending:
+                                      WaitWritable(connection);
+                                      break;
+                                    case WriteQueue::FlushResult::kFailed:
+                                      connection->queue.Clear();
+                                      if (ClientEntry* entry = FindClient(gybl_.clientTable, connection->fd))
+                                        SendFailed(*entry, error);
+                                      break;
+                                  }
+                                });
 }
 
 void CMainFrame::CloseSocket(uint32_t socket) {

@@ -43,9 +43,6 @@ class CMainFrame : public SocketLayer {
   void OnTick();
   void SetTickHandler(std::function<void()> handler) { tickHandler_ = std::move(handler); }
 
-  // Counter of the 30-tick job, set to 0 when the main window comes up.
-  int tickCounter = 0;
-
  private:
   using Acceptor = boost::asio::ip::tcp::acceptor;
   // A listener on all IPv4 addresses; null when it cannot be created or bound.

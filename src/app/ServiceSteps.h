@@ -17,7 +17,10 @@ class ServiceSteps {
   virtual void ArmLinks() {}
   // Posts the stop message to every server link.
   virtual void StopLinks() {}
-  virtual void InsertTestBase() {}
+  // The last server link was lost: forget the upstream server's mountpoints.
+  virtual void ResetUpstreamMounts() {}
+  // Server link i: points its data at the main frame and connects it (the tick's reconnect).
+  virtual void ConnectLink(int /*slot*/) {}
   // Counts the accounts; returns the number of active ones.
   virtual int CountUsers() { return 0; }
   // Writes the connection record of a closing entry.

@@ -97,6 +97,10 @@ struct ClientEntry {
 
 using ClientTable = std::map<uint32_t, ClientEntry>;
 
+// The test base lives under key 0: no socket, never timed out.
+constexpr uint32_t kTestBaseSocket = 0;
+constexpr const char* kTestBaseName = "T128888";
+
 // The entry of a socket, or null; never inserts.
 inline ClientEntry* FindClient(ClientTable& table, uint32_t socket) {
   auto it = table.find(socket);

@@ -1,0 +1,39 @@
+#include "app/NtripText.h"
+
+#include <cstdlib>
+
+std::string HeaderValue(std::string_view request, std::string_view name, size_t limit) {
+  const size_t at = request.find(name);
+  if (at == std::string_view::npos) return {};
+  std::string_view value = request.substr(at + name.size());
+  value = value.substr(0, value.find("\r\n"));
+  return std::string(value.substr(0, limit));
+}
+
+double NtripVersionOf(std::string_view request, double fallback) {
+  constexpr std::string_view kName = "Ntrip-Version: Ntrip/";
+  const size_t at = request.find(kName);
+  if (at == std::string_view::npos) return fallback;
+  const std::string rest(request.substr(at + kName.size(), 32));
+  return std::atof(rest.c_str());
+}
+
+std::string ReplaceAll(std::string text, std::string_view what, std::string_view with) {
+  if (what.empty()) return text;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size())) {
+    text.replace(at, what.size(), with);
+  }
+  return text;
+}
+
+std::string WordAt(std::string_view text, int n) {
+  size_t start = 0;
+  for (int i = 0; i < n; ++i) {
+    const size_t blank = text.find(' ', start);
+    if (blank == std::string_view::npos) return {};
+    start = blank + 1;
+  }
+  const size_t end = text.find(' ', start);
+  return std::string(
+      text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+}

@@ -1,0 +1,103 @@
+#include "app/SourceRequest.h"
+
+#include <string>
+
+#include "app/AccountServices.h"
+#include "app/KavroGyBl.h"
+#include "app/NtripReplies.h"
+#include "app/NtripServices.h"
+#include "app/NtripText.h"
+#include "app/ReceiverCode.h"
+#include "core/StrFormat.h"
+
+namespace {
+
+constexpr size_t kAgentLimit = 99;
+constexpr int kTextLoginRefused = 62454;
+constexpr int kPushIdleAbove = 10;  // a silent holder of the mountpoint is pushed towards its time-out
+constexpr int kPushSeconds = 150;
+
+struct SourceWords {
+  std::string password;
+  std::string mountpoint;
+};
+
+SourceWords ParseSourceWords(std::string_view request) {
+  SourceWords words;
+  words.password = ReplaceAll(WordAt(request, 1), "\r\n", "");
+  // Without a password the second word is the mountpoint (and stands as the password too).
+  std::string mountWord =
+      words.password.rfind('/', 0) == 0 ? words.password : ReplaceAll(WordAt(request, 2), "\r\n", " ");
+  mountWord = ReplaceAll(mountWord, "/", "");
+  words.mountpoint = mountWord.substr(0, mountWord.find(' '));
+  return words;
+}
+
+// Refuses a mountpoint that is taken; count is the holder's idle count (0 for an upstream name).
+int RefuseRepeat(CKavroGyBl& gybl, ClientEntry& entry, const SourceWords& words, int count) {
+  entry.userName = "REP_USER-" + words.mountpoint;
+  gybl.Log(StrFormat("NTRIP SERVER %s [%s]-[%s] %s  %s %d(%s) REPEAT %d", words.mountpoint.c_str(),
+                     words.mountpoint.c_str(), words.password.c_str(), entry.agent.c_str(),
+                     AddressText(entry.peerAddress).c_str(), static_cast<int>(entry.socket),
+                     entry.ipLocation.c_str(), count),
+           kLogRed, words.mountpoint);
+  SendAlreadyConnectedReply(gybl, entry, kReplyShort);
+  return 0;
+}
+
+}  // namespace
+
+int HandleSourceRequest(CKavroGyBl& gybl, AccountServices& accounts, NtripServices& services,
+                        std::string_view request, uint32_t socket) {
+  ClientEntry* found = FindClient(gybl.clientTable, socket);
+  if (found == nullptr) return 0;
+  ClientEntry& entry = *found;
+  entry.classifyState = kClassifySource;
+  entry.ntripVersion = NtripVersionOf(request, 1.0);
+
+  const SourceWords words = ParseSourceWords(request);
+  entry.agent = HeaderValue(request, "Source-Agent:", kAgentLimit);
+  DecodeReceiverCode(entry, gybl.settings.receiverAlphabet);
+  gybl.logRecord.name = words.mountpoint;
+
+  if (words.mountpoint.rfind('[', 0) == 0) {
+    entry.userName = "SET_MOUNT";
+    services.Sourcetable(socket, 0, 0, 0, 0);
+    return 0;
+  }
+  entry.userName = words.mountpoint;
+  entry.clientType = "NTRIP";
+
+  for (const CMount& mount : gybl.mounts) {
+    if (mount.name == words.mountpoint) return RefuseRepeat(gybl, entry, words, 0);
+  }
+  for (auto& [key, other] : gybl.clientTable) {
+    if (key == socket || other.userName != words.mountpoint) continue;
+    if (other.idleSeconds > kPushIdleAbove) other.idleSeconds += kPushSeconds;
+    return RefuseRepeat(gybl, entry, words, other.idleSeconds);
+  }
+
+  accounts.LookupUserArea(words.mountpoint, entry);
+  const bool protection = gybl.settings.flags.passwordProtection != 0;
+  const bool admitUnchecked = gybl.settings.useSql != 0 && protection && accounts.ServerDatabaseDown();
+  if (!admitUnchecked) {
+    const UserCheck check = accounts.CheckUser(words.mountpoint, words.password, entry);
+    if (!check.ok && protection) {
+      gybl.LoadTexts(kTextLoginRefused);
+      gybl.Log(StrFormat("[%s]-[%s] %s", words.mountpoint.c_str(), words.password.c_str(),
+                         gybl.textList[0].c_str()),
+               kLogRed, words.mountpoint);
+      SendRefusalReply(gybl, accounts, entry, words.password, check.errorCode, kReplyShort);
+      return 0;
+    }
+  }
+
+  gybl.monitor().OnTree(0, &entry, 0);
+  SendOkReply(gybl, entry, kReplyShort);
+  entry.clientType = "BASE";
+  gybl.Log(StrFormat("[%4d]NTRIP SERVER %s [%s]-[%s] %s  %s %s OK", static_cast<int>(socket),
+                     words.mountpoint.c_str(), words.mountpoint.c_str(), words.password.c_str(),
+                     entry.agent.c_str(), AddressText(entry.peerAddress).c_str(), entry.ipLocation.c_str()),
+           kLogNormal, words.mountpoint);
+  return 1;
+}
