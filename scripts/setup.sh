@@ -9,6 +9,7 @@ packages=(
   libsqlite3-dev libpq-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   postgresql
+  rtklib
 )
 
 missing=()

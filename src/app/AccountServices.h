@@ -2,6 +2,8 @@
 // The account database as the login handlers see it: work areas, the user check and the event record.
 #include <string>
 
+#include "app/Settings.h"
+
 struct ClientEntry;
 
 // Result of a user check: ok, the account's denied-services mask and the error code (0 on success).
@@ -26,11 +28,17 @@ class AccountServices {
   virtual bool ServerDatabaseDown() { return false; }
 };
 
-// Stand-in until an account store is attached: no work areas and no accounts, so every check
-// fails with code 1 ("no such user"); whether that refuses a login is the caller's rule.
+// An empty account store: no work areas and no accounts. As with an empty user table, an unknown
+// user is admitted (code 1 kept) unless passwordProtection or autoCreateUserOff is on.
 class NoAccounts : public AccountServices {
  public:
+  explicit NoAccounts(const OptionFlags& flags) : flags_(flags) {}
   int LookupUserArea(const std::string&, ClientEntry&) override { return 0; }  // no fence
-  UserCheck CheckUser(const std::string&, const std::string&, ClientEntry&) override { return {}; }
+  UserCheck CheckUser(const std::string&, const std::string&, ClientEntry&) override {
+    return {flags_.passwordProtection == 0 && flags_.autoCreateUserOff == 0, 0, 1};
+  }
   void LogEvent(const std::string&, int, const std::string&) override {}
+
+ private:
+  const OptionFlags& flags_;
 };
