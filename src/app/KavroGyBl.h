@@ -15,6 +15,7 @@
 #include "core/ClientEntry.h"
 #include "core/LocalTime.h"
 #include "core/Messages.h"
+#include "core/Mount.h"
 
 // What the shared state needs from the socket layer.
 class SocketLayer {
@@ -76,6 +77,9 @@ class CKavroGyBl {
   std::string relayFile;         // USER.NAME
   std::string languageFile;      // INI/Server_<Language>.INI
   std::array<LinkSlotState, kLinkSlots> linkSlots{};
+  // The upstream server's mountpoints and the name from its "MOUNTEND" record (server link 0).
+  MountList mounts;
+  std::string upstreamServerName;
   std::string versionText;
   int buildNumber = 0;
   std::vector<std::string> localAddresses;
