@@ -106,10 +106,4 @@ TEST_F(StatusPageSendTest, PageLargerThanOutBufferIsSentWhole) {
   EXPECT_EQ(sends.sent[0].bytes, "<p>u1</p>" + filler + "<p>end</p>");
 }
 
-TEST_F(StatusPageSendTest, SocketWithoutEntryGetsNothing) {
-  WriteTemplate("<p>$GetUserName$</p>");
-  SendStatusPage(gybl, 77, "u1", AccountValues{});
-  EXPECT_TRUE(sends.sent.empty());
-}
-
 }  // namespace
