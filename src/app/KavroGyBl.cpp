@@ -62,9 +62,17 @@ void CKavroGyBl::Send(uint32_t socket, const void* bytes, uint32_t n, const Shar
 int CKavroGyBl::SendText(uint32_t socket, std::string_view text) {
   ClientEntry* entry = FindClient(clientTable, socket);
   if (entry == nullptr) return 0;
-  const size_t n = std::min(text.size(), entry->outBuffer.size());
-  std::copy_n(text.data(), n, entry->outBuffer.data());
-  Send(socket, entry->outBuffer.data(), static_cast<uint32_t>(n));
+  const auto length = static_cast<uint32_t>(text.size());
+  // The area keeps room for a terminating zero, as every reply composed there does; a longer text
+  // goes whole as one shared chunk, never cut.
+  if (text.size() < entry->outBuffer.size()) {
+    std::copy_n(text.data(), text.size(), entry->outBuffer.data());
+    entry->outBuffer[text.size()] = 0;
+    Send(socket, entry->outBuffer.data(), length);
+    return 1;
+  }
+  const SharedChunk chunk = MakeChunk(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  Send(socket, chunk->data(), length, chunk);
   return 1;
 }
 

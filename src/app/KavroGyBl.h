@@ -69,8 +69,8 @@ class CKavroGyBl {
 
   // Send primitive: queues n bytes for the socket through the write event.
   void Send(uint32_t socket, const void* bytes, uint32_t n, const SharedChunk& shared = {});
-  // Copies text into the entry's reply area (cut at its size) and sends it; 0 when the socket has
-  // no entry.
+  // Sends a composed text: copied into the entry's reply area when it fits there, otherwise whole
+  // as one shared chunk, never cut. 0 when the socket has no entry.
   int SendText(uint32_t socket, std::string_view text);
 
   Settings settings;
@@ -85,7 +85,9 @@ class CKavroGyBl {
   std::string relayFile;         // USER.NAME
   std::string languageFile;      // INI/Server_<Language>.INI
   std::array<LinkSlotState, kLinkSlots> linkSlots{};
-  std::vector<CMount> mounts;  // mountpoints of the upstream server, in announcement order
+  // The upstream server's mountpoints and the name from its "MOUNTEND" record (server link 0).
+  MountList mounts;
+  std::string upstreamServerName;
   std::string versionText;
   int buildNumber = 0;
   std::vector<std::string> localAddresses;

@@ -54,7 +54,7 @@ void RoverUpstreamData(CKavroGyBl& gybl, uint32_t socket, const uint8_t* data, s
     // Outside its work area: no corrections, only the notice where the rover reads RTCM 3.2.
     const int mount = rover->dataFormat - kFirstUpstreamFormat;
     if (rover->dataFormat > 10 && mount < static_cast<int>(gybl.mounts.size()) &&
-        gybl.mounts[static_cast<size_t>(mount)].formatIndex == kUpstreamRtcm32) {
+        gybl.mounts[static_cast<size_t>(mount)]->formatIndex == kUpstreamRtcm32) {
       gybl.SendText(socket,
                     std::string_view(reinterpret_cast<const char*>(kOutOfAreaFrame), sizeof kOutOfAreaFrame));
     }

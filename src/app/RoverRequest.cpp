@@ -62,7 +62,7 @@ bool RightsRefuse(const CKavroGyBl& gybl, int dataFormat, int rights) {
   }
   const int mount = dataFormat - kFirstUpstreamFormat;
   if (mount < 0 || mount >= static_cast<int>(gybl.mounts.size())) return false;
-  switch (gybl.mounts[static_cast<size_t>(mount)].formatIndex) {
+  switch (gybl.mounts[static_cast<size_t>(mount)]->formatIndex) {
     case 0:
       return (rights & 0x08) != 0 && (rights & 0x01) != 0;
     case 1:
@@ -179,8 +179,8 @@ int MountpointFormat(const CKavroGyBl& gybl, const std::string& mountpoint, std:
     }
   }
   for (size_t i = 0; i < gybl.mounts.size(); ++i) {
-    if (gybl.mounts[i].name != mountpoint) continue;
-    const int index = gybl.mounts[i].formatIndex;
+    if (gybl.mounts[i]->name != mountpoint) continue;
+    const int index = gybl.mounts[i]->formatIndex;
     if (index >= 0 && index < static_cast<int>(kUpstreamFormatNames.size())) {
       formatName = kUpstreamFormatNames[static_cast<size_t>(index)];
     }

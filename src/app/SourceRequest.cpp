@@ -68,8 +68,8 @@ int HandleSourceRequest(CKavroGyBl& gybl, AccountServices& accounts, NtripServic
   entry.userName = words.mountpoint;
   entry.clientType = "NTRIP";
 
-  for (const CMount& mount : gybl.mounts) {
-    if (mount.name == words.mountpoint) return RefuseRepeat(gybl, entry, words, 0);
+  for (const auto& mount : gybl.mounts) {
+    if (mount->name == words.mountpoint) return RefuseRepeat(gybl, entry, words, 0);
   }
   for (auto& [key, other] : gybl.clientTable) {
     if (key == socket || other.userName != words.mountpoint) continue;

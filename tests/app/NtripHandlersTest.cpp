@@ -184,9 +184,8 @@ TEST_F(NtripHandlersTest, TakenMountpointsAreRefusedAsRepeats) {
   EXPECT_EQ(Source(8, "SOURCE pw /ROVER9\r\n\r\n"), 0);
   EXPECT_EQ(gybl.clientTable.at(7).idleSeconds, 0);  // not pushed while fresh
 
-  CMount upstream;
-  upstream.name = "UP1";
-  gybl.mounts.push_back(upstream);
+  gybl.mounts.push_back(std::make_unique<CMount>());
+  gybl.mounts.back()->name = "UP1";
   EXPECT_EQ(Source(9, "SOURCE pw /UP1\r\n\r\n"), 0);
   EXPECT_TRUE(Logged("NTRIP SERVER UP1 [UP1]-[pw]   10.0.0.9 9() REPEAT 0", kLogRed));
 }
@@ -362,15 +361,15 @@ TEST_F(NtripHandlersTest, UpstreamBlocksAreCutAndFencedRoversGetTheNotice) {
   RoverUpstreamData(gybl, 6, reinterpret_cast<const uint8_t*>(block.data()), block.size());
   EXPECT_EQ(Sent(6), block.substr(0, 8192));
 
-  CMount rtcm32;
-  rtcm32.formatIndex = 1;
-  gybl.mounts = {CMount{}, rtcm32};
+  gybl.mounts.push_back(std::make_unique<CMount>());
+  gybl.mounts.push_back(std::make_unique<CMount>());
+  gybl.mounts[1]->formatIndex = 1;
   gybl.clientTable.at(6).roveFlagA = 1;
   gybl.clientTable.at(6).dataFormat = 12;
   sockets.sent.clear();
   RoverUpstreamData(gybl, 6, reinterpret_cast<const uint8_t*>(block.data()), 10);
   EXPECT_EQ(Sent(6), std::string(reinterpret_cast<const char*>(kOutOfAreaFrame), 25));
-  gybl.mounts[1].formatIndex = 0;
+  gybl.mounts[1]->formatIndex = 0;
   RoverUpstreamData(gybl, 6, reinterpret_cast<const uint8_t*>(block.data()), 10);
   EXPECT_EQ(Sent(6).size(), 25u);
 
