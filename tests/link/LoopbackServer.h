@@ -4,10 +4,12 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <boost/asio/io_context.hpp>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -48,6 +50,12 @@ class LoopbackServer {
     fcntl(fd, F_SETFL, O_NONBLOCK);
     accepted_.push_back(fd);
     return fd;
+  }
+  // Waits without running any io_context, for a client on another thread; -1 at the deadline.
+  int AcceptWithin(std::chrono::milliseconds deadline) {
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(deadline.count())) <= 0) return -1;
+    return TryAccept();
   }
   // Runs io until a connection can be accepted; -1 at the deadline.
   int Accept(boost::asio::io_context& io) {
