@@ -7,10 +7,20 @@
 
 #include "core/Messages.h"
 #include "core/StrFormat.h"
+#include "link/KavroNetClient.h"
 
 namespace {
 
 constexpr int kTextConnection = 62453;  // client, connect, close
+
+// The entry's outgoing connection ends with the entry. It is closed without the closed notification,
+// which would only ask to close this same entry again.
+void EndNetClient(std::shared_ptr<CKavroNetClient>& client) {
+  if (!client) return;
+  client->SetNotify(nullptr, 0, 0);
+  client->Close();
+  client.reset();
+}
 
 }  // namespace
 
@@ -113,7 +123,7 @@ int CKavroGyBl::Close(uint32_t socket, CloseReason reason) {
   if (it != clientTable.end()) {
     it->second.disconnectTime = clock_.Now();
     steps_.RecordConnection(it->second);
-    it->second.netClient.reset();
+    EndNetClient(it->second.netClient);
   }
   for (auto& [key, other] : clientTable) other.links.erase(socket);
   if (it == clientTable.end()) return 0;
@@ -166,7 +176,7 @@ void CKavroGyBl::CloseAll() {
     }
     entry.disconnectTime = clock_.Now();
     steps_.RecordConnection(entry);
-    entry.netClient.reset();
+    EndNetClient(entry.netClient);
   }
   clientTable.clear();
   clientCount = 0;
