@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/Settings.h"
+#include "reports/StatusPage.h"
 
 struct ClientEntry;
 
@@ -23,6 +24,10 @@ class AccountServices {
   virtual UserCheck CheckUser(const std::string& name, const std::string& password, ClientEntry& entry) = 0;
   // Records a login event (code and its text) for a user.
   virtual void LogEvent(const std::string& name, int code, const std::string& text) = 0;
+  // The account values of the status page.
+  virtual AccountValues QueryAccount(const std::string& /*name*/, const std::string& /*password*/) {
+    return {};
+  }
   // True while the server database is configured but not open: a source is then admitted unchecked
   // under password protection.
   virtual bool ServerDatabaseDown() { return false; }

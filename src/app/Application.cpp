@@ -4,6 +4,9 @@
 #include <boost/asio/signal_set.hpp>
 #include <cstdio>
 
+#include "app/AccountServices.h"
+#include "app/CasterHandlers.h"
+#include "app/CasterServices.h"
 #include "app/CasterSteps.h"
 #include "app/HostInfo.h"
 #include "app/Housekeeping.h"
@@ -18,7 +21,7 @@
 #include "app/WorkspaceTree.h"
 #include "core/LocalTime.h"
 #include "core/Messages.h"
-#include "core/RequestClassifier.h"
+#include "link/UpstreamReport.h"
 #include "reports/IpLocation.h"
 
 int RunCaster(const std::string& programDirectory) {
@@ -54,7 +57,9 @@ int RunCaster(const std::string& programDirectory) {
 
   gybl.localAddresses = CollectLocalAddresses();
   boost::asio::io_context io;
-  RefusingHandlers handlers;
+  NoAccounts accounts(gybl.settings.flags);
+  CasterServices services(gybl, accounts, io.get_executor());
+  CasterHandlers handlers(gybl, accounts, services);
   CMainFrame frame(io, gybl, handlers);
 
   boost::asio::signal_set signals(io, SIGINT, SIGTERM);
@@ -68,6 +73,7 @@ int RunCaster(const std::string& programDirectory) {
 
   if (gybl.settings.flags.autoStartService != 0) frame.StartService();
   Housekeeping housekeeping(gybl);
+  housekeeping.SetUpstreamReport([&gybl] { UpstreamReport(gybl); });
   frame.SetTickHandler([&housekeeping] { housekeeping.OnTick(); });
   frame.StartTickTimer();
   io.run();

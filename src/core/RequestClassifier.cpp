@@ -40,9 +40,8 @@ int RequestClassifier::Receive(uint32_t socket, uint32_t count, const uint8_t* b
 
   // Bases, GGA monitors and linked rovers are kept alive by their own data; an unlinked NTRIP
   // client or rover is not.
-  if (!entry->userName.empty() &&
-      ((entry->clientType != "NTRIP" && entry->clientType != "ROVE") || !entry->links.empty() ||
-       entry->dataFormat >= 10)) {
+  if (!entry->userName.empty() && ((entry->clientType != "NTRIP" && entry->clientType != "ROVE") ||
+                                   !entry->links.empty() || entry->dataFormat >= 10)) {
     entry->idleSeconds = 0;
   }
   if (entry->streamBuffer->Length() > kReceiveTrim) entry->streamBuffer->Clear();
@@ -50,11 +49,11 @@ int RequestClassifier::Receive(uint32_t socket, uint32_t count, const uint8_t* b
 
   const int32_t state = entry->classifyState;
   CBuffer* buffers[] = {entry->deviceBuffer.get(), entry->getBuffer.get(), entry->sourceBuffer.get()};
-  const bool active[] = {Runs(state, kClassifyDevice), Runs(state, kClassifyGet), Runs(state, kClassifySource)};
+  const bool active[] = {Runs(state, kClassifyDevice), Runs(state, kClassifyGet),
+                         Runs(state, kClassifySource)};
   for (int i = 0; i < 3; ++i) {
     if (!active[i]) continue;
     buffers[i]->Write(bytes, static_cast<int>(count));
-    if (buffers[i]->Length() > kReceiveTrim) buffers[i]->Clear();
   }
 
   // The state is read again before each framer: a request recognised by an earlier one keeps the
@@ -66,6 +65,14 @@ int RequestClassifier::Receive(uint32_t socket, uint32_t count, const uint8_t* b
     if (entry == nullptr) return 1;
     if (!Runs(entry->classifyState, narrowed[i])) continue;
     if (RunFramer(order[i], socket) == 0) return 0;
+  }
+  // Whatever the framers left waiting is bounded. This runs after framing, not before it: a read
+  // larger than the bound (a base sends up to 8095 bytes at once) would otherwise lose stream data
+  // that the framers were about to pass on.
+  entry = FindClient(table_, socket);
+  if (entry == nullptr) return 1;
+  for (CBuffer* buffer : {entry->deviceBuffer.get(), entry->getBuffer.get(), entry->sourceBuffer.get()}) {
+    if (buffer->Length() > kReceiveTrim) buffer->Clear();
   }
   return 1;
 }

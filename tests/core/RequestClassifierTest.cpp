@@ -1,11 +1,11 @@
-#include "core/RequestClassifier.h"
-
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
+
+#include "core/RequestClassifier.h"
 
 namespace {
 
@@ -26,7 +26,9 @@ class RecordingHandlers : public RequestHandlers {
 
   int HandleDeviceLine(char* request, uint32_t socket) override { return Handle("device", request, socket); }
   int HandleGetRequest(char* request, uint32_t socket) override { return Handle("get", request, socket); }
-  int HandleSourceRequest(char* request, uint32_t socket) override { return Handle("source", request, socket); }
+  int HandleSourceRequest(char* request, uint32_t socket) override {
+    return Handle("source", request, socket);
+  }
   void DispatchData(uint8_t* data, uint32_t count, uint32_t) override {
     calls.push_back({"data", std::string(reinterpret_cast<char*>(data), count)});
   }
@@ -176,7 +178,7 @@ TEST_F(RequestClassifierTest, BuffersAreTrimmed) {
   // A header that never ends is dropped once more than 4000 bytes wait after a pass.
   Feed("SOURCE pw /M\r\n" + std::string(4100, 'h'));
   EXPECT_EQ(entry().sourceBuffer->Length(), 0);
-  // More than 5000 bytes pending are cleared before framing.
+  // More than 5000 bytes left waiting after framing are cleared.
   entry().classifyState = kClassifyGet;
   Feed("GET /" + std::string(3000, 'g'));
   EXPECT_EQ(entry().getBuffer->Length(), 3005);
@@ -185,6 +187,19 @@ TEST_F(RequestClassifierTest, BuffersAreTrimmed) {
   entry().streamBuffer->Write(std::string(5001, 's'));
   Feed("x");
   EXPECT_EQ(entry().streamBuffer->Length(), 0);
+}
+
+TEST_F(RequestClassifierTest, LargeReadsOfABaseAreNotLost) {
+  entry().classifyState = kClassifySource;
+  entry().userName = "BASE1";
+  std::string stream;
+  for (int i = 0; i < 3 * 8095; ++i) stream += static_cast<char>(i * 7 % 251);
+  for (size_t at = 0; at < stream.size(); at += 8095) Feed(stream.substr(at, 8095));
+  std::string passed;
+  for (const auto& call : handlers.calls) {
+    if (call.kind == "data") passed += call.text;
+  }
+  EXPECT_TRUE(passed == stream) << passed.size() << " of " << stream.size();
 }
 
 TEST_F(RequestClassifierTest, IdleResetOnlyForKeptAliveKinds) {

@@ -39,8 +39,8 @@ inline std::string ReadToClose(int fd, std::chrono::milliseconds deadline = std:
 }
 
 // A GET request with Basic credentials (none when empty).
-inline std::string GetRequest(const std::string& path, const std::string& base64Credentials, bool version2 = false,
-                              const std::string& agent = "NTRIP KavroTest/1.0") {
+inline std::string GetRequest(const std::string& path, const std::string& base64Credentials,
+                              bool version2 = false, const std::string& agent = "NTRIP KavroTest/1.0") {
   std::string request = "GET " + path + " HTTP/1.1\r\nUser-Agent: " + agent + "\r\n";
   if (version2) request += "Ntrip-Version: Ntrip/2.0\r\n";
   if (!base64Credentials.empty()) request += "Authorization: Basic " + base64Credentials + "\r\n";
