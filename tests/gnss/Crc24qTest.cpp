@@ -1,0 +1,62 @@
+#include "gnss/Crc24q.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "support/GnssFrames.h"
+
+namespace {
+
+using testsupport::BitWriter;
+using testsupport::Bytes;
+
+TEST(Crc24qTest, CheckValueOfTheCatalogue) {
+  const std::string text = "123456789";
+  EXPECT_EQ(Crc24q(reinterpret_cast<const uint8_t*>(text.data()), text.size()), 0xCDE703u);
+  EXPECT_EQ(Crc24q(nullptr, 0), 0u);
+}
+
+TEST(Crc24qTest, TableMatchesTheBitwiseDefinition) {
+  std::mt19937 random(24);
+  for (int round = 0; round < 200; ++round) {
+    Bytes data(random() % 1100);
+    for (uint8_t& byte : data) byte = static_cast<uint8_t>(random());
+    ASSERT_EQ(Crc24q(data.data(), data.size()), testsupport::BitwiseCrc24q(data.data(), data.size()));
+  }
+}
+
+TEST(BitReaderTest, ReadsFieldsMostSignificantBitFirst) {
+  BitWriter w;
+  w.Put(1005, 12).Put(0, 1).Put(0x2A, 6).Put(-5, 38).Put(0x3FFFFFFFFFLL, 38).Put(1, 1);
+  const Bytes& bytes = w.bytes();
+  BitReader reader(bytes.data(), bytes.size());
+  EXPECT_EQ(reader.GetBits(12), 1005u);
+  EXPECT_EQ(reader.GetBits(1), 0u);
+  EXPECT_EQ(reader.GetBits(6), 0x2Au);
+  EXPECT_EQ(SignExtend(reader.GetBits(38), 38), -5);
+  EXPECT_EQ(reader.GetBits(38), 0x3FFFFFFFFFu);
+  EXPECT_EQ(reader.GetBits(1), 1u);
+  EXPECT_FALSE(reader.Overrun());
+}
+
+TEST(BitReaderTest, BitsPastTheEndReadAsZeroAndMarkOverrun) {
+  const uint8_t bytes[] = {0xFF, 0xF0};
+  BitReader reader(bytes, 2);
+  EXPECT_EQ(reader.GetBits(12), 0xFFFu);
+  EXPECT_FALSE(reader.Overrun());
+  EXPECT_EQ(reader.GetBits(4), 0u);
+  EXPECT_FALSE(reader.Overrun());  // the last bit of the data is not past it
+  EXPECT_EQ(reader.GetBits(1), 0u);
+  EXPECT_TRUE(reader.Overrun());
+}
+
+TEST(BitReaderTest, SignExtension) {
+  EXPECT_EQ(SignExtend(0x2000000000ULL, 38), -137438953472LL);
+  EXPECT_EQ(SignExtend(0x1FFFFFFFFFULL, 38), 137438953471LL);
+  EXPECT_EQ(SignExtend(0x3FFFFFFFFULL, 34), -1);
+  EXPECT_EQ(SignExtend(0x1ULL, 34), 1);
+}
+
+}  // namespace

@@ -1,0 +1,247 @@
+#pragma once
+// Helpers for the stream decoder tests: frames built bit by bit, sinks that record what the
+// decoders report, and the recorded real streams of the shared data folder.
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/MonitorEvents.h"
+#include "core/ClientEntry.h"
+#include "gnss/DecoderContext.h"
+
+namespace testsupport {
+
+using Bytes = std::vector<uint8_t>;
+
+// Appends fields most significant bit first; negative values are written in two's complement.
+class BitWriter {
+ public:
+  BitWriter& Put(int64_t value, int width) {
+    for (int bit = width - 1; bit >= 0; --bit) {
+      if (used_ % 8 == 0) bytes_.push_back(0);
+      if ((static_cast<uint64_t>(value) >> bit) & 1) bytes_.back() |= static_cast<uint8_t>(0x80 >> (used_ % 8));
+      ++used_;
+    }
+    return *this;
+  }
+  const Bytes& bytes() const { return bytes_; }
+
+ private:
+  Bytes bytes_;
+  int used_ = 0;
+};
+
+// CRC-24Q computed bit by bit, as the transport layer defines it.
+inline uint32_t BitwiseCrc24q(const uint8_t* data, size_t n) {
+  uint32_t crc = 0;
+  for (size_t i = 0; i < n; ++i) {
+    crc ^= static_cast<uint32_t>(data[i]) << 16;
+    for (int bit = 0; bit < 8; ++bit) {
+      crc <<= 1;
+      if (crc & 0x1000000) crc ^= 0x1864CFB;
+    }
+  }
+  return crc & 0xFFFFFF;
+}
+
+// D3, 6 zero bits, the 10-bit length, the payload and its CRC-24Q.
+inline Bytes Rtcm3Frame(const Bytes& payload) {
+  Bytes frame = {0xD3, static_cast<uint8_t>(payload.size() >> 8), static_cast<uint8_t>(payload.size() & 0xFF)};
+  frame.insert(frame.end(), payload.begin(), payload.end());
+  const uint32_t crc = BitwiseCrc24q(frame.data(), frame.size());
+  frame.push_back(static_cast<uint8_t>(crc >> 16));
+  frame.push_back(static_cast<uint8_t>(crc >> 8));
+  frame.push_back(static_cast<uint8_t>(crc));
+  return frame;
+}
+
+// Station message 1005 or 1006 with coordinates in units of 0.1 mm.
+inline Bytes StationFrame(int message, int station, int64_t x, int64_t y, int64_t z) {
+  BitWriter w;
+  w.Put(message, 12).Put(station, 12).Put(0, 6).Put(0, 4).Put(x, 38).Put(0, 2).Put(y, 38).Put(0, 2).Put(z, 38);
+  if (message == 1006) w.Put(1234, 16);  // antenna height
+  return Rtcm3Frame(w.bytes());
+}
+
+// MSM header with a satellite mask, followed by a few bytes of cell data.
+inline Bytes MsmFrame(int message, uint64_t satelliteMask) {
+  BitWriter w;
+  w.Put(message, 12).Put(7, 12).Put(123456, 30).Put(0, 1).Put(0, 3).Put(0, 7).Put(0, 2).Put(0, 2).Put(0, 1);
+  w.Put(0, 3).Put(static_cast<int64_t>(satelliteMask >> 32), 32).Put(static_cast<int64_t>(satelliteMask & 0xFFFFFFFF), 32);
+  w.Put(0xABCDEF, 24);
+  return Rtcm3Frame(w.bytes());
+}
+
+// STX, status 0, type, length, data, checksum, ETX.
+inline Bytes CmrPacket(uint8_t type, const Bytes& data) {
+  Bytes packet = {0x02, 0x00, type, static_cast<uint8_t>(data.size())};
+  packet.insert(packet.end(), data.begin(), data.end());
+  uint8_t sum = 0;
+  for (size_t i = 1; i < packet.size(); ++i) sum = static_cast<uint8_t>(sum + packet[i]);
+  packet.push_back(sum);
+  packet.push_back(0x03);
+  return packet;
+}
+
+// Data of a CMR observables message (type 0) with a satellite count and an epoch in milliseconds.
+inline Bytes CmrObservables(int version, int station, int satellites, int epochMs, int extra = 12) {
+  BitWriter w;
+  w.Put(version, 3).Put(station, 5).Put(0, 3).Put(satellites, 5).Put(epochMs, 18).Put(0, 6);
+  Bytes data = w.bytes();
+  data.resize(data.size() + static_cast<size_t>(extra), 0x5A);
+  return data;
+}
+
+// Data of a CMR reference position (type 1): X, Y and Z in millimetres at data bytes 6, 12 and 18.
+inline Bytes CmrReference(int version, int station, int64_t x, int64_t y, int64_t z) {
+  BitWriter w;
+  w.Put(version, 3).Put(station, 5).Put(1, 3).Put(0, 5).Put(1000, 18).Put(0, 6);
+  w.Put(0x11, 8);                    // byte 5
+  w.Put(x, 34).Put(0x2A, 6).Put(0x77, 8);  // bytes 6 to 11
+  w.Put(y, 34).Put(0x15, 6).Put(0x66, 8);  // bytes 12 to 17
+  w.Put(z, 34).Put(0x3F, 6).Put(0x55, 8);  // bytes 18 to 23
+  w.Put(0x44, 8);                    // byte 24
+  return w.bytes();
+}
+
+// RTCA frame: 0x99, the station identifier bits (byte 1 lowest), a spare byte, the total length and
+// the data.
+inline Bytes RtcaFrame(uint32_t stationBits, const Bytes& data) {
+  Bytes frame = {0x99, static_cast<uint8_t>(stationBits), static_cast<uint8_t>(stationBits >> 8),
+                 static_cast<uint8_t>(stationBits >> 16), 0x00, static_cast<uint8_t>(data.size() + 6)};
+  frame.insert(frame.end(), data.begin(), data.end());
+  return frame;
+}
+
+// Data of an RTCA station position: "N", message type 0 and three 35-bit coordinates in millimetres.
+inline Bytes RtcaPosition(int64_t x, int64_t y, int64_t z) {
+  BitWriter w;
+  w.Put('N', 8).Put(0, 3).Put(x, 35).Put(y, 35).Put(z, 35).Put(0, 4);
+  Bytes data = w.bytes();
+  data.resize(18, 0);
+  return data;
+}
+
+// Data of RTCA carrier observations ("N", message type 1) of a given frame length.
+inline Bytes RtcaCarrier(int frameLength) {
+  Bytes data(static_cast<size_t>(frameLength - 6), 0x21);
+  data[0] = 'N';
+  data[1] = 0x20;
+  return data;
+}
+
+// Station identifier bits from four 6-bit values, most significant first.
+inline uint32_t RtcaStationBits(int a, int b, int c, int d) {
+  return static_cast<uint32_t>((a << 18) | (b << 12) | (c << 6) | d);
+}
+
+inline Bytes Concat(std::initializer_list<Bytes> parts) {
+  Bytes all;
+  for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+struct MonitorCall {
+  int message;  // 1525 or 1529
+  int code;
+  const ClientEntry* entry;
+};
+
+class RecordingMonitor : public MonitorEvents {
+ public:
+  void OnTree(int code, const ClientEntry* entry, int /*value*/) override { calls.push_back({1525, code, entry}); }
+  void OnMap(int code, const ClientEntry* entry) override { calls.push_back({1529, code, entry}); }
+  std::vector<MonitorCall> calls;
+};
+
+class RecordingConsole : public DecoderConsole {
+ public:
+  bool WantsDecoderLines(uint32_t socket) const override { return watching && socket == watchedSocket; }
+  void AddDecoderLine(std::string_view line) override { lines.emplace_back(line); }
+  bool watching = true;
+  uint32_t watchedSocket = 7;
+  std::vector<std::string> lines;
+};
+
+struct RecordedPosition {
+  std::string name;
+  std::string gga;
+  double b, l, h;
+};
+
+class RecordingRecorder : public PositionRecorder {
+ public:
+  int RecordPosition(const std::string& name, const std::string& gga, double b, double l, double h) override {
+    positions.push_back({name, gga, b, l, h});
+    return 1;
+  }
+  std::vector<RecordedPosition> positions;
+};
+
+// A base entry with its sinks, as the dispatch hands it to a decoder.
+struct DecoderHarness {
+  DecoderHarness() {
+    entry.socket = 7;
+    entry.userName = "BASE1";
+    entry.clientType = "NTRIP";
+    entry.streamBuffer = std::make_unique<CBuffer>();
+  }
+  RecordingMonitor monitor;
+  RecordingConsole console;
+  RecordingRecorder recorder;
+  int saveGga = 1;
+  DecoderContext context{monitor, console, recorder, saveGga};
+  ClientEntry entry;
+};
+
+using DecodeFunction = void (*)(DecoderContext&, ClientEntry&, const uint8_t*, uint32_t);
+
+// What a decoder made of a stream.
+struct Outcome {
+  std::vector<std::string> lines;
+  int32_t formatState = 0;
+  int32_t dataFormat = 0;
+  std::array<double, 3> position{};
+  size_t monitorCalls = 0;
+  size_t records = 0;
+  bool operator==(const Outcome&) const = default;
+};
+
+// Feeds a stream to a decoder cut at the given ascending offsets, then a flush chunk.
+inline Outcome Feed(DecodeFunction decode, const Bytes& stream, const std::vector<size_t>& cuts,
+                    const Bytes& flush, int32_t dataFormat) {
+  DecoderHarness h;
+  h.entry.dataFormat = dataFormat;
+  size_t from = 0;
+  for (size_t cut : cuts) {
+    decode(h.context, h.entry, stream.data() + from, static_cast<uint32_t>(cut - from));
+    from = cut;
+  }
+  decode(h.context, h.entry, stream.data() + from, static_cast<uint32_t>(stream.size() - from));
+  if (!flush.empty()) decode(h.context, h.entry, flush.data(), static_cast<uint32_t>(flush.size()));
+  return {h.console.lines, h.entry.formatState,     h.entry.dataFormat,
+          h.entry.position, h.monitor.calls.size(), h.recorder.positions.size()};
+}
+
+// The shared data folder of recorded streams, or empty when it is absent.
+inline std::string SharedDataDir() {
+  const std::string dir = KAVRO_SHARED_DATA;
+  return std::filesystem::is_directory(dir) ? dir : std::string();
+}
+
+inline Bytes ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace testsupport
+
+// Skips the test when the recorded streams are not beside the project.
+#define SKIP_WITHOUT_SHARED_DATA()                                                                   \
+  if (testsupport::SharedDataDir().empty())                                                        \
+  GTEST_SKIP() << "recorded streams not found at " KAVRO_SHARED_DATA
