@@ -114,7 +114,8 @@ void DecodeCmr(DecoderContext& context, ClientEntry& entry, const uint8_t* data,
     trace.clear();
     const int found = FindPacketStart(bytes, start, total);
     if (found < 0) {
-      start = total;
+      // A last 0x02 may start the pair that the next chunk completes: it stays.
+      start = bytes[total - 1] == kStx ? total - 1 : total;
       if (traced) trace = "Delete ALL";
       // Not CMR after all: the format search takes the stream again.
       if (entry.formatState < 2) entry.dataFormat = static_cast<int32_t>(DataFormat::kUnknown);

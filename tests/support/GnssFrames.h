@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -211,6 +212,12 @@ struct Outcome {
   size_t records = 0;
   bool operator==(const Outcome&) const = default;
 };
+
+inline void PrintTo(const Outcome& o, std::ostream* out) {
+  *out << "formatState " << o.formatState << ", dataFormat " << o.dataFormat << ", position " << o.position[0]
+       << " " << o.position[1] << ", monitor " << o.monitorCalls << ", records " << o.records << ", lines:";
+  for (const std::string& line : o.lines) *out << "\n  " << line;
+}
 
 // Feeds a stream to a decoder cut at the given ascending offsets, then a flush chunk.
 inline Outcome Feed(DecodeFunction decode, const Bytes& stream, const std::vector<size_t>& cuts,
