@@ -49,7 +49,8 @@ void ReferencePosition(DecoderContext& context, ClientEntry& entry, const uint8_
   if (latitude != entry.position[0]) {
     entry.statusText = StrFormat("%02d", station);
     entry.position = {latitude, longitude, blh.H};
-    if (context.saveGga) context.recorder.RecordPosition(entry.userName, "BASE_CMR\r\n", latitude, longitude, blh.H);
+    if (context.saveGga)
+      context.recorder.RecordPosition(entry.userName, "BASE_CMR\r\n", latitude, longitude, blh.H);
     context.monitor.OnMap(kMapBasePosition, &entry);
   }
   if (trace != nullptr) {
@@ -138,7 +139,8 @@ void DecodeCmr(DecoderContext& context, ClientEntry& entry, const uint8_t* data,
         }
       }
     }
-    if (traced && trace.size() < kMaxConsoleTrace) context.console.AddDecoderLine(entry.userName + " <-- " + trace);
+    if (traced && trace.size() < kMaxConsoleTrace)
+      context.console.AddDecoderLine(entry.userName + " <-- " + trace);
     if (total - start <= kKeepBuffered) break;
   }
   if (start >= total) {

@@ -4,8 +4,8 @@
 
 namespace {
 
-constexpr std::array<std::string_view, 8> kNames = {"",    "RTCA",       "RTCM23", "RTCM30",
-                                                    "CMR", "RTD", "RTCM32-MSM", "sCMRx"};
+constexpr std::array<std::string_view, 8> kNames = {"",    "RTCA", "RTCM23",     "RTCM30",
+                                                    "CMR", "RTD",  "RTCM32-MSM", "sCMRx"};
 
 }  // namespace
 

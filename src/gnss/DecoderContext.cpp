@@ -9,7 +9,8 @@ std::string ChunkLine(const std::string& userName, const uint8_t* data, uint32_t
   std::memcpy(head, data, length < sizeof head ? length : sizeof head);
   const size_t limit = length < maxText ? length : maxText;
   const void* zero = std::memchr(data, 0, limit);
-  const size_t textLength = zero == nullptr ? limit : static_cast<size_t>(static_cast<const uint8_t*>(zero) - data);
+  const size_t textLength =
+      zero == nullptr ? limit : static_cast<size_t>(static_cast<const uint8_t*>(zero) - data);
   std::string line = StrFormat("%s <--[%d] %02X %02X %02X %02X %02X %02X %02X %02X ", userName.c_str(),
                                static_cast<int>(length), head[0], head[1], head[2], head[3], head[4], head[5],
                                head[6], head[7]);

@@ -30,11 +30,12 @@ void StationPosition(DecoderContext& context, ClientEntry& entry, const uint8_t*
     entry.statusText = RtcaStationId(header);
     entry.position = {latitude, longitude, blh.H};
     context.monitor.OnMap(kMapBasePosition, &entry);
-    if (context.saveGga) context.recorder.RecordPosition(entry.userName, "BASE_RTCA\r\n", latitude, longitude, blh.H);
+    if (context.saveGga)
+      context.recorder.RecordPosition(entry.userName, "BASE_RTCA\r\n", latitude, longitude, blh.H);
   }
   if (trace != nullptr) {
-    *trace = StrFormat("坐标 %d %2X %.3f %.3f %.3f %f %f H=%f", dataLength, dataLength, x, y, z, entry.position[0],
-                       entry.position[1], blh.H);
+    *trace = StrFormat("坐标 %d %2X %.3f %.3f %.3f %f %f H=%f", dataLength, dataLength, x, y, z,
+                       entry.position[0], entry.position[1], blh.H);
   }
 }
 

@@ -12,7 +12,7 @@
 namespace {
 
 constexpr uint8_t kPreamble = 0xD3;
-constexpr int kMinBuffered = 20;   // decoding starts once this many bytes wait
+constexpr int kMinBuffered = 20;    // decoding starts once this many bytes wait
 constexpr int kKeepBuffered = 100;  // at most this many bytes are left for the next chunk
 constexpr int kFrameOverhead = 6;   // preamble, length and CRC
 constexpr size_t kMaxConsoleTrace = 1024;
@@ -48,11 +48,12 @@ void StationPosition(DecoderContext& context, ClientEntry& entry, BitReader& rea
     entry.statusText = StrFormat("%04d", station);
     entry.position = {latitude, longitude, blh.H};
     context.monitor.OnMap(kMapBasePosition, &entry);
-    if (context.saveGga) context.recorder.RecordPosition(entry.userName, "BASE_RTCM3\r\n", latitude, longitude, blh.H);
+    if (context.saveGga)
+      context.recorder.RecordPosition(entry.userName, "BASE_RTCM3\r\n", latitude, longitude, blh.H);
   }
   if (trace != nullptr) {
-    *trace = StrFormat("check %d Length =%3d OK                           %12.8f %12.8f H=%f", message, length,
-                       entry.position[0], entry.position[1], blh.H);
+    *trace = StrFormat("check %d Length =%3d OK                           %12.8f %12.8f H=%f", message,
+                       length, entry.position[0], entry.position[1], blh.H);
   }
 }
 
@@ -92,7 +93,8 @@ void HandleFrame(DecoderContext& context, ClientEntry& entry, const uint8_t* fra
       SetDataFormat(entry, DataFormat::kRtcm32Msm);
       context.monitor.OnTree(kTreeFormatKnown, &entry, 0);
     }
-    if (trace != nullptr) *trace = StrFormat("check %d Length =%3d OK SatNum=%d", message, length, satellites);
+    if (trace != nullptr)
+      *trace = StrFormat("check %d Length =%3d OK SatNum=%d", message, length, satellites);
   }
 }
 
@@ -132,7 +134,8 @@ void DecodeRtcm3(DecoderContext& context, ClientEntry& entry, const uint8_t* dat
     } else {
       HandleFrame(context, entry, sync, payloadLength, traced ? &trace : nullptr);
     }
-    if (traced && trace.size() < kMaxConsoleTrace) context.console.AddDecoderLine(entry.userName + " <-- " + trace);
+    if (traced && trace.size() < kMaxConsoleTrace)
+      context.console.AddDecoderLine(entry.userName + " <-- " + trace);
     if (total - start <= kKeepBuffered) break;
   }
   if (start >= total) {

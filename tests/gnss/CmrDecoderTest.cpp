@@ -1,11 +1,10 @@
-#include "gnss/CmrDecoder.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <random>
 #include <regex>
 
+#include "gnss/CmrDecoder.h"
 #include "gnss/Geodesy.h"
 #include "support/GnssFrames.h"
 
@@ -103,8 +102,8 @@ TEST(CmrDecoderTest, ReferencePositionFromNegativeX) {
   DecoderHarness h;
   const CoordXYZ c = BLHtoXYZ_WGS84(-35.25 * kPi / 180.0, 149.125 * kPi / 180.0, 800.0);
   ASSERT_LT(c.X, 0.0);
-  const Bytes packet =
-      CmrPacket(0x93, CmrReference(3, 9, std::llround(c.X * 1000), std::llround(c.Y * 1000), std::llround(c.Z * 1000)));
+  const Bytes packet = CmrPacket(
+      0x93, CmrReference(3, 9, std::llround(c.X * 1000), std::llround(c.Y * 1000), std::llround(c.Z * 1000)));
   Decode(h, packet);
   Decode(h, packet);
   EXPECT_NEAR(h.entry.position[0], -35.25, 1e-7);
@@ -116,8 +115,9 @@ TEST(CmrDecoderTest, ReferencePositionFromNegativeX) {
   EXPECT_EQ(h.monitor.calls[0].code, 6);
   ASSERT_EQ(h.recorder.positions.size(), 1u);
   EXPECT_EQ(h.recorder.positions[0].gga, "BASE_CMR\r\n");
-  EXPECT_TRUE(std::regex_match(h.console.lines[0],
-                               std::regex(R"(BASE1 <-- 1 check Ok {26}-35\.2[45]\d{6} 149\.12[45]\d{5} H=\d+\.\d{6})")))
+  EXPECT_TRUE(std::regex_match(
+      h.console.lines[0],
+      std::regex(R"(BASE1 <-- 1 check Ok {26}-35\.2[45]\d{6} 149\.12[45]\d{5} H=\d+\.\d{6})")))
       << h.console.lines[0];
 }
 
@@ -125,11 +125,12 @@ TEST(CmrDecoderTest, CutPacketsWaitForTheRest) {
   const CoordXYZ c = BLHtoXYZ_WGS84(0.5, 2.0, 100.0);
   Bytes bad = CmrPacket(0x93, CmrObservables(3, 1, 4, 2000));
   bad[6] ^= 0x80;
-  const Bytes stream = Concat({Bytes{0x55, 0x02}, CmrPacket(0x93, CmrObservables(3, 1, 12, 5000)),
-                               CmrPacket(0x57, Bytes(6, 0x11)), bad,
-                               CmrPacket(0x94, CmrReference(3, 1, std::llround(c.X * 1000), std::llround(c.Y * 1000),
-                                                            std::llround(c.Z * 1000))),
-                               Bytes(5, 0x33), CmrPacket(0x93, CmrObservables(3, 1, 7, 9000))});
+  const Bytes stream =
+      Concat({Bytes{0x55, 0x02}, CmrPacket(0x93, CmrObservables(3, 1, 12, 5000)),
+              CmrPacket(0x57, Bytes(6, 0x11)), bad,
+              CmrPacket(0x94, CmrReference(3, 1, std::llround(c.X * 1000), std::llround(c.Y * 1000),
+                                           std::llround(c.Z * 1000))),
+              Bytes(5, 0x33), CmrPacket(0x93, CmrObservables(3, 1, 7, 9000))});
   const Bytes flush(11, 0xEE);
   const Outcome whole = Feed(DecodeCmr, stream, {}, flush, 4);
   EXPECT_EQ(whole.formatState, 3);

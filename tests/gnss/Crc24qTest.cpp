@@ -1,10 +1,9 @@
-#include "gnss/Crc24q.h"
-
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 
+#include "gnss/Crc24q.h"
 #include "support/GnssFrames.h"
 
 namespace {

@@ -1,9 +1,8 @@
-#include "gnss/FormatSearch.h"
-
 #include <gtest/gtest.h>
 
 #include "gnss/CmrDecoder.h"
 #include "gnss/DataFormat.h"
+#include "gnss/FormatSearch.h"
 #include "gnss/RtcaDecoder.h"
 #include "gnss/Rtcm3Decoder.h"
 #include "support/GnssFrames.h"
@@ -19,11 +18,22 @@ void Search(DecoderHarness& h, const Bytes& bytes) {
 // What the data dispatch runs for a base chunk, by the base's format.
 void Dispatch(DecoderHarness& h, const uint8_t* data, uint32_t length) {
   switch (h.entry.dataFormat) {
-    case 0: SearchDataFormat(h.context, h.entry, data, length); break;
-    case 1: DecodeRtca(h.context, h.entry, data, length); break;
-    case 3: case 6: DecodeRtcm3(h.context, h.entry, data, length); break;
-    case 4: case 7: DecodeCmr(h.context, h.entry, data, length); break;
-    default: break;
+    case 0:
+      SearchDataFormat(h.context, h.entry, data, length);
+      break;
+    case 1:
+      DecodeRtca(h.context, h.entry, data, length);
+      break;
+    case 3:
+    case 6:
+      DecodeRtcm3(h.context, h.entry, data, length);
+      break;
+    case 4:
+    case 7:
+      DecodeCmr(h.context, h.entry, data, length);
+      break;
+    default:
+      break;
   }
 }
 
@@ -34,8 +44,9 @@ TEST(FormatSearchTest, DeclaredNames) {
     const char* declared;
     int format;
     const char* name;
-  } cases[] = {{"RTCA", 1, "RTCA"}, {"RTCM23", 2, "RTCM23"}, {"RTCM30", 3, "RTCM30"},         {"CMR", 4, "CMR"},
-               {"RTD", 5, "RTD"},   {"MSM", 6, "RTCM32-MSM"}, {"RTCM32-MSM", 6, "RTCM32-MSM"}, {"sCMRx", 7, "sCMRx"}};
+  } cases[] = {
+      {"RTCA", 1, "RTCA"}, {"RTCM23", 2, "RTCM23"},  {"RTCM30", 3, "RTCM30"},         {"CMR", 4, "CMR"},
+      {"RTD", 5, "RTD"},   {"MSM", 6, "RTCM32-MSM"}, {"RTCM32-MSM", 6, "RTCM32-MSM"}, {"sCMRx", 7, "sCMRx"}};
   for (const auto& c : cases) {
     DecoderHarness h;
     SetDataFormatByName(h.context, h.entry, c.declared);

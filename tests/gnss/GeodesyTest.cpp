@@ -1,8 +1,8 @@
-#include "gnss/Geodesy.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
+
+#include "gnss/Geodesy.h"
 
 namespace {
 
@@ -10,9 +10,9 @@ double Rad(double degrees) { return degrees * kPi / 180.0; }
 
 TEST(GeodesyTest, RoundTripsInEveryQuadrant) {
   // 30 N 114 E first: X < 0 there, so the longitude correction is exercised.
-  const double cases[][3] = {{30.0, 114.0, 50.0},          {52.70442, 19.57256, 153.8},
-                             {-33.44985, -70.68135, 570.8}, {-35.31617, 149.01015, 802.6},
-                             {44.08939, -121.30752, 1070.7}, {89.9, 45.0, 10.0}};
+  const double cases[][3] = {
+      {30.0, 114.0, 50.0},           {52.70442, 19.57256, 153.8},    {-33.44985, -70.68135, 570.8},
+      {-35.31617, 149.01015, 802.6}, {44.08939, -121.30752, 1070.7}, {89.9, 45.0, 10.0}};
   for (const auto& c : cases) {
     const CoordXYZ xyz = BLHtoXYZ_WGS84(Rad(c[0]), Rad(c[1]), c[2]);
     const CoordBLH blh = XYZtoBLH_WGS84(xyz.X, xyz.Y, xyz.Z);

@@ -1,10 +1,9 @@
-#include "gnss/RtcaDecoder.h"
-
 #include <gtest/gtest.h>
 
 #include <random>
 #include <regex>
 
+#include "gnss/RtcaDecoder.h"
 #include "support/GnssFrames.h"
 
 namespace {
@@ -44,7 +43,8 @@ TEST(RtcaDecoderTest, StationPositionBelowTheHeightLimit) {
   ASSERT_EQ(h.console.lines.size(), 2u);
   EXPECT_TRUE(std::regex_match(
       h.console.lines[1],
-      std::regex(R"(BASE1 <-- 坐标 18 12 -2384764\.708 -3921089\.174 4415976\.069 44\.0893\d+ -121\.3075\d+ H=1070\.\d{6})")))
+      std::regex(
+          R"(BASE1 <-- 坐标 18 12 -2384764\.708 -3921089\.174 4415976\.069 44\.0893\d+ -121\.3075\d+ H=1070\.\d{6})")))
       << h.console.lines[1];
 
   // 50 km up: not a base position, though traced.
@@ -60,7 +60,8 @@ TEST(RtcaDecoderTest, CarrierAndOtherFrames) {
   Bytes other = RtcaCarrier(30);  // long enough to be reached: 24 bytes must be buffered
   other[0] = 'X';
   Decode(h, Concat({RtcaFrame(1, RtcaCarrier(57)), RtcaFrame(1, other)}));
-  EXPECT_EQ(h.console.lines, (std::vector<std::string>{"BASE1 <-- 载波 57 39 N0.=3", "BASE1 <-- 其他 24 18  8280"}));
+  EXPECT_EQ(h.console.lines,
+            (std::vector<std::string>{"BASE1 <-- 载波 57 39 N0.=3", "BASE1 <-- 其他 24 18  8280"}));
   EXPECT_EQ(h.entry.formatState, 1);
 }
 
@@ -78,8 +79,8 @@ TEST(RtcaDecoderTest, BufferWithoutSyncIsEmptiedWithTheChunkShown) {
 TEST(RtcaDecoderTest, CutFramesWaitForTheRest) {
   Bytes other = RtcaCarrier(12);
   other[0] = 'Q';
-  const Bytes stream = Concat({Bytes{0x11, 0x22}, RtcaFrame(5, RtcaCarrier(40)), RtcaFrame(6, RtcaPosition(kX, kY, kZ)),
-                               other, RtcaFrame(7, RtcaCarrier(80))});
+  const Bytes stream = Concat({Bytes{0x11, 0x22}, RtcaFrame(5, RtcaCarrier(40)),
+                               RtcaFrame(6, RtcaPosition(kX, kY, kZ)), other, RtcaFrame(7, RtcaCarrier(80))});
   const Bytes flush(24, 0x00);
   const Outcome whole = Feed(DecodeRtca, stream, {}, flush, 1);
   EXPECT_EQ(whole.formatState, 3);

@@ -1,5 +1,3 @@
-#include "gnss/Rtcm3Decoder.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,6 +5,7 @@
 #include <regex>
 
 #include "gnss/Geodesy.h"
+#include "gnss/Rtcm3Decoder.h"
 #include "support/GnssFrames.h"
 
 namespace {
@@ -26,7 +25,8 @@ Xyz Station(double latitude, double longitude, double height) {
 Bytes MessageOnly(int message) { return Rtcm3Frame(BitWriter().Put(message, 12).Put(0, 4).bytes()); }
 
 Bytes Observations(int message, int epochBits, int satellites) {
-  return Rtcm3Frame(BitWriter().Put(message, 12).Put(3, 12).Put(0, epochBits).Put(1, 1).Put(satellites, 5).bytes());
+  return Rtcm3Frame(
+      BitWriter().Put(message, 12).Put(3, 12).Put(0, epochBits).Put(1, 1).Put(satellites, 5).bytes());
 }
 
 // Trailing bytes without a preamble: more than the 100 left for the next chunk, so that every frame
@@ -71,8 +71,9 @@ TEST(Rtcm3DecoderTest, StationPositionChangesOnlyWithTheLatitude) {
   EXPECT_EQ(h.recorder.positions[0].name, "BASE1");
   EXPECT_EQ(h.recorder.positions[0].gga, "BASE_RTCM3\r\n");
   EXPECT_EQ(h.recorder.positions[0].b, h.entry.position[0]);
-  EXPECT_TRUE(std::regex_match(h.console.lines[0],
-                               std::regex(R"(BASE1 <-- check 1005 Length = 25 OK {28}30\.50000000 114\.25000000 H=4\d\.\d{6})")))
+  EXPECT_TRUE(std::regex_match(
+      h.console.lines[0],
+      std::regex(R"(BASE1 <-- check 1005 Length = 25 OK {28}30\.50000000 114\.25000000 H=4\d\.\d{6})")))
       << h.console.lines[0];
 
   // X and Y swapped: the same latitude to the last bit, another longitude.
@@ -102,11 +103,11 @@ TEST(Rtcm3DecoderTest, ObservationAndMsmTracesAndTheSwitchToMsm) {
   const Bytes msm4Beidou = MsmFrame(1124, 0x7);
   Decode(h, Concat({gps, glonass, msm4, msm4Beidou, kFlush}));
   const auto length = [](const Bytes& f) { return std::to_string(f.size()); };
-  EXPECT_EQ(h.console.lines, (std::vector<std::string>{
-                                 Line("check 1004 Length = " + length(gps) + " OK SatNum=12"),
-                                 Line("check 1012 Length = " + length(glonass) + " OK SatNum=11"),
-                                 Line("check 1074 Length = " + length(msm4) + " OK SatNum=9"),
-                                 Line("check 1124 Length = " + length(msm4Beidou) + " OK SatNum=3")}));
+  EXPECT_EQ(h.console.lines,
+            (std::vector<std::string>{Line("check 1004 Length = " + length(gps) + " OK SatNum=12"),
+                                      Line("check 1012 Length = " + length(glonass) + " OK SatNum=11"),
+                                      Line("check 1074 Length = " + length(msm4) + " OK SatNum=9"),
+                                      Line("check 1124 Length = " + length(msm4Beidou) + " OK SatNum=3")}));
   EXPECT_EQ(h.entry.dataFormat, 6);
   EXPECT_EQ(h.entry.dataFormatName, "RTCM32-MSM");
   ASSERT_EQ(h.monitor.calls.size(), 1u);  // the format changed once
@@ -140,7 +141,8 @@ TEST(Rtcm3DecoderTest, AtMostHundredBytesWaitForTheNextChunk) {
 
 TEST(Rtcm3DecoderTest, BytesBeforeEachFrameAndBuffersWithoutPreambleAreDropped) {
   DecoderHarness h;
-  Decode(h, Concat({Bytes(30, 0x41), MessageOnly(1021), Bytes(50, 0x42), MessageOnly(1023), Bytes(101, 0x43)}));
+  Decode(h,
+         Concat({Bytes(30, 0x41), MessageOnly(1021), Bytes(50, 0x42), MessageOnly(1023), Bytes(101, 0x43)}));
   EXPECT_EQ(h.entry.formatState, 2);
   EXPECT_EQ(h.entry.streamBuffer->Length(), 0);
 }
@@ -158,7 +160,8 @@ TEST(Rtcm3DecoderTest, CutFramesWaitForTheRest) {
   Bytes bad = MsmFrame(1077, 0xFF);
   bad[20] ^= 1;
   // A false preamble whose length covers 8 bytes, then real frames, a corrupted one among them.
-  const Bytes stream = Concat({Bytes{0x01, 0xD3, 0x00, 0x02, 0x10, 0x20, 0x30, 0x40, 0x50}, StationFrame(1006, 5, s.x, s.y, s.z), Observations(1004, 30, 8),
+  const Bytes stream = Concat({Bytes{0x01, 0xD3, 0x00, 0x02, 0x10, 0x20, 0x30, 0x40, 0x50},
+                               StationFrame(1006, 5, s.x, s.y, s.z), Observations(1004, 30, 8),
                                Bytes(7, 0x55), MsmFrame(1074, 0xF0F0), bad, MessageOnly(1023),
                                Observations(1012, 27, 6), StationFrame(1005, 5, s.x, s.y, s.z)});
   const Bytes& flush = kFlush;

@@ -74,7 +74,8 @@ TEST(Rtcm3StreamTest, StationMessagesGiveTheRecordedPositions) {
     DecoderHarness h;
     h.entry.dataFormat = 3;
     for (size_t at = 0; at < stream.size(); at += kReadSize) {
-      DecodeRtcm3(h.context, h.entry, stream.data() + at, static_cast<uint32_t>(std::min(kReadSize, stream.size() - at)));
+      DecodeRtcm3(h.context, h.entry, stream.data() + at,
+                  static_cast<uint32_t>(std::min(kReadSize, stream.size() - at)));
     }
     DecodeRtcm3(h.context, h.entry, kFlush.data(), static_cast<uint32_t>(kFlush.size()));
     EXPECT_NEAR(h.entry.position[0], r.latitude, 6e-6) << r.file;

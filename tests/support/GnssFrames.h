@@ -25,7 +25,8 @@ class BitWriter {
   BitWriter& Put(int64_t value, int width) {
     for (int bit = width - 1; bit >= 0; --bit) {
       if (used_ % 8 == 0) bytes_.push_back(0);
-      if ((static_cast<uint64_t>(value) >> bit) & 1) bytes_.back() |= static_cast<uint8_t>(0x80 >> (used_ % 8));
+      if ((static_cast<uint64_t>(value) >> bit) & 1)
+        bytes_.back() |= static_cast<uint8_t>(0x80 >> (used_ % 8));
       ++used_;
     }
     return *this;
@@ -52,7 +53,8 @@ inline uint32_t BitwiseCrc24q(const uint8_t* data, size_t n) {
 
 // D3, 6 zero bits, the 10-bit length, the payload and its CRC-24Q.
 inline Bytes Rtcm3Frame(const Bytes& payload) {
-  Bytes frame = {0xD3, static_cast<uint8_t>(payload.size() >> 8), static_cast<uint8_t>(payload.size() & 0xFF)};
+  Bytes frame = {0xD3, static_cast<uint8_t>(payload.size() >> 8),
+                 static_cast<uint8_t>(payload.size() & 0xFF)};
   frame.insert(frame.end(), payload.begin(), payload.end());
   const uint32_t crc = BitwiseCrc24q(frame.data(), frame.size());
   frame.push_back(static_cast<uint8_t>(crc >> 16));
@@ -64,7 +66,15 @@ inline Bytes Rtcm3Frame(const Bytes& payload) {
 // Station message 1005 or 1006 with coordinates in units of 0.1 mm.
 inline Bytes StationFrame(int message, int station, int64_t x, int64_t y, int64_t z) {
   BitWriter w;
-  w.Put(message, 12).Put(station, 12).Put(0, 6).Put(0, 4).Put(x, 38).Put(0, 2).Put(y, 38).Put(0, 2).Put(z, 38);
+  w.Put(message, 12)
+      .Put(station, 12)
+      .Put(0, 6)
+      .Put(0, 4)
+      .Put(x, 38)
+      .Put(0, 2)
+      .Put(y, 38)
+      .Put(0, 2)
+      .Put(z, 38);
   if (message == 1006) w.Put(1234, 16);  // antenna height
   return Rtcm3Frame(w.bytes());
 }
@@ -73,7 +83,9 @@ inline Bytes StationFrame(int message, int station, int64_t x, int64_t y, int64_
 inline Bytes MsmFrame(int message, uint64_t satelliteMask) {
   BitWriter w;
   w.Put(message, 12).Put(7, 12).Put(123456, 30).Put(0, 1).Put(0, 3).Put(0, 7).Put(0, 2).Put(0, 2).Put(0, 1);
-  w.Put(0, 3).Put(static_cast<int64_t>(satelliteMask >> 32), 32).Put(static_cast<int64_t>(satelliteMask & 0xFFFFFFFF), 32);
+  w.Put(0, 3)
+      .Put(static_cast<int64_t>(satelliteMask >> 32), 32)
+      .Put(static_cast<int64_t>(satelliteMask & 0xFFFFFFFF), 32);
   w.Put(0xABCDEF, 24);
   return Rtcm3Frame(w.bytes());
 }
@@ -102,19 +114,23 @@ inline Bytes CmrObservables(int version, int station, int satellites, int epochM
 inline Bytes CmrReference(int version, int station, int64_t x, int64_t y, int64_t z) {
   BitWriter w;
   w.Put(version, 3).Put(station, 5).Put(1, 3).Put(0, 5).Put(1000, 18).Put(0, 6);
-  w.Put(0x11, 8);                    // byte 5
+  w.Put(0x11, 8);                          // byte 5
   w.Put(x, 34).Put(0x2A, 6).Put(0x77, 8);  // bytes 6 to 11
   w.Put(y, 34).Put(0x15, 6).Put(0x66, 8);  // bytes 12 to 17
   w.Put(z, 34).Put(0x3F, 6).Put(0x55, 8);  // bytes 18 to 23
-  w.Put(0x44, 8);                    // byte 24
+  w.Put(0x44, 8);                          // byte 24
   return w.bytes();
 }
 
 // RTCA frame: 0x99, the station identifier bits (byte 1 lowest), a spare byte, the total length and
 // the data.
 inline Bytes RtcaFrame(uint32_t stationBits, const Bytes& data) {
-  Bytes frame = {0x99, static_cast<uint8_t>(stationBits), static_cast<uint8_t>(stationBits >> 8),
-                 static_cast<uint8_t>(stationBits >> 16), 0x00, static_cast<uint8_t>(data.size() + 6)};
+  Bytes frame = {0x99,
+                 static_cast<uint8_t>(stationBits),
+                 static_cast<uint8_t>(stationBits >> 8),
+                 static_cast<uint8_t>(stationBits >> 16),
+                 0x00,
+                 static_cast<uint8_t>(data.size() + 6)};
   frame.insert(frame.end(), data.begin(), data.end());
   return frame;
 }
@@ -155,7 +171,9 @@ struct MonitorCall {
 
 class RecordingMonitor : public MonitorEvents {
  public:
-  void OnTree(int code, const ClientEntry* entry, int /*value*/) override { calls.push_back({1525, code, entry}); }
+  void OnTree(int code, const ClientEntry* entry, int /*value*/) override {
+    calls.push_back({1525, code, entry});
+  }
   void OnMap(int code, const ClientEntry* entry) override { calls.push_back({1529, code, entry}); }
   std::vector<MonitorCall> calls;
 };
@@ -231,7 +249,7 @@ inline Outcome Feed(DecodeFunction decode, const Bytes& stream, const std::vecto
   }
   decode(h.context, h.entry, stream.data() + from, static_cast<uint32_t>(stream.size() - from));
   if (!flush.empty()) decode(h.context, h.entry, flush.data(), static_cast<uint32_t>(flush.size()));
-  return {h.console.lines, h.entry.formatState,     h.entry.dataFormat,
+  return {h.console.lines,  h.entry.formatState,    h.entry.dataFormat,
           h.entry.position, h.monitor.calls.size(), h.recorder.positions.size()};
 }
 
@@ -249,6 +267,6 @@ inline Bytes ReadFile(const std::string& path) {
 }  // namespace testsupport
 
 // Skips the test when the recorded streams are not beside the project.
-#define SKIP_WITHOUT_SHARED_DATA()                                                                   \
-  if (testsupport::SharedDataDir().empty())                                                        \
-  GTEST_SKIP() << "recorded streams not found at " KAVRO_SHARED_DATA
+#define SKIP_WITHOUT_SHARED_DATA()                                                        \
+  if (testsupport::SharedDataDir().empty()) GTEST_SKIP() << "recorded streams not found " \
+                                                            "at " KAVRO_SHARED_DATA
