@@ -6,9 +6,9 @@
 
 std::string ChunkLine(const std::string& userName, const uint8_t* data, uint32_t length, size_t maxText) {
   uint8_t head[8] = {};
-  std::memcpy(head, data, length < sizeof head ? length : sizeof head);
+  if (length > 0) std::memcpy(head, data, length < sizeof head ? length : sizeof head);
   const size_t limit = length < maxText ? length : maxText;
-  const void* zero = std::memchr(data, 0, limit);
+  const void* zero = limit > 0 ? std::memchr(data, 0, limit) : nullptr;
   const size_t textLength =
       zero == nullptr ? limit : static_cast<size_t>(static_cast<const uint8_t*>(zero) - data);
   std::string line = StrFormat("%s <--[%d] %02X %02X %02X %02X %02X %02X %02X %02X ", userName.c_str(),

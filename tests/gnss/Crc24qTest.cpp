@@ -8,7 +8,6 @@
 
 namespace {
 
-using testsupport::BitWriter;
 using testsupport::Bytes;
 
 TEST(Crc24qTest, CheckValueOfTheCatalogue) {
@@ -26,20 +25,6 @@ TEST(Crc24qTest, TableMatchesTheBitwiseDefinition) {
   }
 }
 
-TEST(BitReaderTest, ReadsFieldsMostSignificantBitFirst) {
-  BitWriter w;
-  w.Put(1005, 12).Put(0, 1).Put(0x2A, 6).Put(-5, 38).Put(0x3FFFFFFFFFLL, 38).Put(1, 1);
-  const Bytes& bytes = w.bytes();
-  BitReader reader(bytes.data(), bytes.size());
-  EXPECT_EQ(reader.GetBits(12), 1005u);
-  EXPECT_EQ(reader.GetBits(1), 0u);
-  EXPECT_EQ(reader.GetBits(6), 0x2Au);
-  EXPECT_EQ(SignExtend(reader.GetBits(38), 38), -5);
-  EXPECT_EQ(reader.GetBits(38), 0x3FFFFFFFFFu);
-  EXPECT_EQ(reader.GetBits(1), 1u);
-  EXPECT_FALSE(reader.Overrun());
-}
-
 TEST(BitReaderTest, BitsPastTheEndReadAsZeroAndMarkOverrun) {
   const uint8_t bytes[] = {0xFF, 0xF0};
   BitReader reader(bytes, 2);
@@ -49,13 +34,6 @@ TEST(BitReaderTest, BitsPastTheEndReadAsZeroAndMarkOverrun) {
   EXPECT_FALSE(reader.Overrun());  // the last bit of the data is not past it
   EXPECT_EQ(reader.GetBits(1), 0u);
   EXPECT_TRUE(reader.Overrun());
-}
-
-TEST(BitReaderTest, SignExtension) {
-  EXPECT_EQ(SignExtend(0x2000000000ULL, 38), -137438953472LL);
-  EXPECT_EQ(SignExtend(0x1FFFFFFFFFULL, 38), 137438953471LL);
-  EXPECT_EQ(SignExtend(0x3FFFFFFFFULL, 34), -1);
-  EXPECT_EQ(SignExtend(0x1ULL, 34), 1);
 }
 
 }  // namespace

@@ -82,7 +82,7 @@ TEST(FormatSearchTest, Rtcm3AfterGarbageIsFoundAndDecodedOnTheNextChunk) {
 
 TEST(FormatSearchTest, NineByteChunkIsSearchedWithTheNext) {
   DecoderHarness h;
-  const Bytes frame = Rtcm3Frame(BitWriter().Put(1021, 12).Put(0, 4).bytes());  // 8 bytes
+  const Bytes frame = Rtcm3Frame(Bits({1021, 12, 0, 4}));  // 8 bytes
   Search(h, Concat({frame, Bytes{0x00}}));
   EXPECT_EQ(h.entry.dataFormat, 0);
   Search(h, Bytes(10, 0x00));

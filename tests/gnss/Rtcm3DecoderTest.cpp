@@ -22,11 +22,10 @@ Xyz Station(double latitude, double longitude, double height) {
   return {std::llround(c.X * 1e4), std::llround(c.Y * 1e4), std::llround(c.Z * 1e4)};
 }
 
-Bytes MessageOnly(int message) { return Rtcm3Frame(BitWriter().Put(message, 12).Put(0, 4).bytes()); }
+Bytes MessageOnly(int message) { return Rtcm3Frame(Bits({message, 12, 0, 4})); }
 
 Bytes Observations(int message, int epochBits, int satellites) {
-  return Rtcm3Frame(
-      BitWriter().Put(message, 12).Put(3, 12).Put(0, epochBits).Put(1, 1).Put(satellites, 5).bytes());
+  return Rtcm3Frame(Bits({message, 12, 3, 12, 0, epochBits, 1, 1, satellites, 5}));
 }
 
 // Trailing bytes without a preamble: more than the 100 left for the next chunk, so that every frame
@@ -150,7 +149,7 @@ TEST(Rtcm3DecoderTest, BytesBeforeEachFrameAndBuffersWithoutPreambleAreDropped) 
 
 TEST(Rtcm3DecoderTest, StationMessageTooShortForItsFieldsChangesNothing) {
   DecoderHarness h;
-  Decode(h, Concat({Rtcm3Frame(BitWriter().Put(1005, 12).Put(0x12345, 20).bytes()), Bytes(14, 0)}));
+  Decode(h, Concat({Rtcm3Frame(Bits({1005, 12, 0x12345, 20})), Bytes(14, 0)}));
   EXPECT_EQ(h.entry.formatState, 1);
   EXPECT_TRUE(h.monitor.calls.empty());
   EXPECT_EQ(h.console.lines, std::vector<std::string>{Line("check 1005 Length =10 OK ")});

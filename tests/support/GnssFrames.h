@@ -19,24 +19,20 @@ namespace testsupport {
 
 using Bytes = std::vector<uint8_t>;
 
-// Appends fields most significant bit first; negative values are written in two's complement.
-class BitWriter {
- public:
-  BitWriter& Put(int64_t value, int width) {
-    for (int bit = width - 1; bit >= 0; --bit) {
-      if (used_ % 8 == 0) bytes_.push_back(0);
-      if ((static_cast<uint64_t>(value) >> bit) & 1)
-        bytes_.back() |= static_cast<uint8_t>(0x80 >> (used_ % 8));
-      ++used_;
+// Packs fields given as value, width, value, width ... most significant bit first; negative values
+// in two's complement.
+inline Bytes Bits(std::initializer_list<int64_t> fields) {
+  Bytes bytes;
+  int used = 0;
+  for (auto field = fields.begin(); field != fields.end(); field += 2) {
+    const int64_t value = field[0];
+    for (int bit = static_cast<int>(field[1]) - 1; bit >= 0; --bit, ++used) {
+      if (used % 8 == 0) bytes.push_back(0);
+      if ((static_cast<uint64_t>(value) >> bit) & 1) bytes.back() |= static_cast<uint8_t>(0x80 >> (used % 8));
     }
-    return *this;
   }
-  const Bytes& bytes() const { return bytes_; }
-
- private:
-  Bytes bytes_;
-  int used_ = 0;
-};
+  return bytes;
+}
 
 // CRC-24Q computed bit by bit, as the transport layer defines it.
 inline uint32_t BitwiseCrc24q(const uint8_t* data, size_t n) {
@@ -63,31 +59,16 @@ inline Bytes Rtcm3Frame(const Bytes& payload) {
   return frame;
 }
 
-// Station message 1005 or 1006 with coordinates in units of 0.1 mm.
+// Station message 1005 or 1006 (with an antenna height) with coordinates in units of 0.1 mm.
 inline Bytes StationFrame(int message, int station, int64_t x, int64_t y, int64_t z) {
-  BitWriter w;
-  w.Put(message, 12)
-      .Put(station, 12)
-      .Put(0, 6)
-      .Put(0, 4)
-      .Put(x, 38)
-      .Put(0, 2)
-      .Put(y, 38)
-      .Put(0, 2)
-      .Put(z, 38);
-  if (message == 1006) w.Put(1234, 16);  // antenna height
-  return Rtcm3Frame(w.bytes());
+  return Rtcm3Frame(Bits({message, 12, station, 12, 0, 10, x, 38, 0, 2, y, 38, 0, 2, z, 38,
+                          message == 1006 ? 1234 : 0, message == 1006 ? 16 : 0}));
 }
 
-// MSM header with a satellite mask, followed by a few bytes of cell data.
-inline Bytes MsmFrame(int message, uint64_t satelliteMask) {
-  BitWriter w;
-  w.Put(message, 12).Put(7, 12).Put(123456, 30).Put(0, 1).Put(0, 3).Put(0, 7).Put(0, 2).Put(0, 2).Put(0, 1);
-  w.Put(0, 3)
-      .Put(static_cast<int64_t>(satelliteMask >> 32), 32)
-      .Put(static_cast<int64_t>(satelliteMask & 0xFFFFFFFF), 32);
-  w.Put(0xABCDEF, 24);
-  return Rtcm3Frame(w.bytes());
+// MSM header (61 bits after the message number) with a satellite mask, then a little cell data.
+inline Bytes MsmFrame(int message, uint64_t mask) {
+  return Rtcm3Frame(Bits({message, 12, 7, 12, 123456, 30, 0, 19, static_cast<int64_t>(mask >> 32), 32,
+                          static_cast<int64_t>(mask & 0xFFFFFFFF), 32, 0xABCDEF, 24}));
 }
 
 // STX, status 0, type, length, data, checksum, ETX.
@@ -102,46 +83,31 @@ inline Bytes CmrPacket(uint8_t type, const Bytes& data) {
 }
 
 // Data of a CMR observables message (type 0) with a satellite count and an epoch in milliseconds.
-inline Bytes CmrObservables(int version, int station, int satellites, int epochMs, int extra = 12) {
-  BitWriter w;
-  w.Put(version, 3).Put(station, 5).Put(0, 3).Put(satellites, 5).Put(epochMs, 18).Put(0, 6);
-  Bytes data = w.bytes();
-  data.resize(data.size() + static_cast<size_t>(extra), 0x5A);
+inline Bytes CmrObservables(int version, int station, int satellites, int epochMs) {
+  Bytes data = Bits({version, 3, station, 5, 0, 3, satellites, 5, epochMs, 18, 0, 6});
+  data.resize(data.size() + 12, 0x5A);
   return data;
 }
 
-// Data of a CMR reference position (type 1): X, Y and Z in millimetres at data bytes 6, 12 and 18.
+// Data of a CMR reference position (type 1): X, Y and Z in millimetres at data bytes 6, 12 and 18,
+// other bits set so that a field read one bit off shows.
 inline Bytes CmrReference(int version, int station, int64_t x, int64_t y, int64_t z) {
-  BitWriter w;
-  w.Put(version, 3).Put(station, 5).Put(1, 3).Put(0, 5).Put(1000, 18).Put(0, 6);
-  w.Put(0x11, 8);                          // byte 5
-  w.Put(x, 34).Put(0x2A, 6).Put(0x77, 8);  // bytes 6 to 11
-  w.Put(y, 34).Put(0x15, 6).Put(0x66, 8);  // bytes 12 to 17
-  w.Put(z, 34).Put(0x3F, 6).Put(0x55, 8);  // bytes 18 to 23
-  w.Put(0x44, 8);                          // byte 24
-  return w.bytes();
+  return Bits({version, 3,  station, 5,  1, 3,  0,      5,  1000, 18, 0,      6,  0x11, 8,
+               x,       34, 0x3FFF,  14, y, 34, 0x3FFF, 14, z,    34, 0x3FFF, 14, 0x44, 8});
 }
 
 // RTCA frame: 0x99, the station identifier bits (byte 1 lowest), a spare byte, the total length and
 // the data.
 inline Bytes RtcaFrame(uint32_t stationBits, const Bytes& data) {
-  Bytes frame = {0x99,
-                 static_cast<uint8_t>(stationBits),
-                 static_cast<uint8_t>(stationBits >> 8),
-                 static_cast<uint8_t>(stationBits >> 16),
-                 0x00,
-                 static_cast<uint8_t>(data.size() + 6)};
+  Bytes frame = Bits({0x99, 8, stationBits & 0xFF, 8, (stationBits >> 8) & 0xFF, 8, stationBits >> 16, 8, 0,
+                      8, static_cast<int64_t>(data.size() + 6), 8});
   frame.insert(frame.end(), data.begin(), data.end());
   return frame;
 }
 
 // Data of an RTCA station position: "N", message type 0 and three 35-bit coordinates in millimetres.
 inline Bytes RtcaPosition(int64_t x, int64_t y, int64_t z) {
-  BitWriter w;
-  w.Put('N', 8).Put(0, 3).Put(x, 35).Put(y, 35).Put(z, 35).Put(0, 4);
-  Bytes data = w.bytes();
-  data.resize(18, 0);
-  return data;
+  return Bits({'N', 8, 0, 3, x, 35, y, 35, z, 35, 0, 28});  // 18 bytes
 }
 
 // Data of RTCA carrier observations ("N", message type 1) of a given frame length.
@@ -171,9 +137,7 @@ struct MonitorCall {
 
 class RecordingMonitor : public MonitorEvents {
  public:
-  void OnTree(int code, const ClientEntry* entry, int /*value*/) override {
-    calls.push_back({1525, code, entry});
-  }
+  void OnTree(int code, const ClientEntry* entry, int) override { calls.push_back({1525, code, entry}); }
   void OnMap(int code, const ClientEntry* entry) override { calls.push_back({1529, code, entry}); }
   std::vector<MonitorCall> calls;
 };
@@ -267,6 +231,5 @@ inline Bytes ReadFile(const std::string& path) {
 }  // namespace testsupport
 
 // Skips the test when the recorded streams are not beside the project.
-#define SKIP_WITHOUT_SHARED_DATA()                                                        \
-  if (testsupport::SharedDataDir().empty()) GTEST_SKIP() << "recorded streams not found " \
-                                                            "at " KAVRO_SHARED_DATA
+#define SKIP_WITHOUT_SHARED_DATA() \
+  if (testsupport::SharedDataDir().empty()) GTEST_SKIP() << "no recorded streams at " KAVRO_SHARED_DATA
