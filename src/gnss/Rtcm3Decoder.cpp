@@ -86,7 +86,8 @@ void HandleFrame(DecoderContext& context, ClientEntry& entry, const uint8_t* fra
     // clock 2, smoothing 1, smoothing interval 3: 61 bits before the satellite mask.
     reader.GetBits(30);
     reader.GetBits(31);
-    const uint64_t mask = (reader.GetBits(32) << 32) | reader.GetBits(32);
+    const uint64_t maskHigh = reader.GetBits(32);
+    const uint64_t mask = (maskHigh << 32) | reader.GetBits(32);
     if (reader.Overrun()) return;
     const int satellites = std::popcount(mask);
     if (entry.dataFormat != static_cast<int32_t>(DataFormat::kRtcm32Msm)) {
