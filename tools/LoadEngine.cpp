@@ -65,7 +65,8 @@ class Engine {
   Engine(asio::io_context& io, const Options& options) : io_(io), options_(options), tick_(io) {
     report_.sources.planned = options.sources;
     report_.rovers.planned = options.rovers;
-    endpoint_ = tcp::endpoint(asio::ip::make_address(options.host), static_cast<unsigned short>(options.port));
+    endpoint_ =
+        tcp::endpoint(asio::ip::make_address(options.host), static_cast<unsigned short>(options.port));
     for (int i = 0; i < options.sources; ++i) {
       auto peer = std::make_unique<Peer>(io, Role::Source, i, i);
       peer->request = SourceRequest(options.sourcePassword, Mount(i));
@@ -109,7 +110,9 @@ class Engine {
 
   void Note(const std::string& message) { ++report_.errors[message]; }
 
-  RoleCounts& Counts(const Peer& peer) { return peer.role == Role::Source ? report_.sources : report_.rovers; }
+  RoleCounts& Counts(const Peer& peer) {
+    return peer.role == Role::Source ? report_.sources : report_.rovers;
+  }
 
   void Close(Peer& peer) {
     boost::system::error_code ignored;
@@ -127,25 +130,26 @@ class Engine {
       peer.deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                          std::chrono::duration<double>(options_.connectTimeout));
       peer.socket.async_connect(endpoint_, Track([this, &peer](boost::system::error_code ec) {
-        if (peer.state != State::Answering) return;
-        if (ec) {
-          ++Counts(peer).connectFailed;
-          Note("connect: " + ec.message());
-          EndSetup(peer, false);
-          return;
-        }
-        peer.socket.set_option(tcp::no_delay(true));
-        peer.readBuffer.resize(kReadBlock);
-        StartRead(peer);
-        asio::async_write(peer.socket, asio::buffer(peer.request),
-                          Track([this, &peer](boost::system::error_code ec, size_t) {
-                            if (ec && peer.state == State::Answering) {
-                              ++Counts(peer).refused;
-                              Note("request write: " + ec.message());
-                              EndSetup(peer, false);
-                            }
-                          }));
-      }));
+                                  if (peer.state != State::Answering) return;
+                                  if (ec) {
+                                    ++Counts(peer).connectFailed;
+                                    Note("connect: " + ec.message());
+                                    EndSetup(peer, false);
+                                    return;
+                                  }
+                                  peer.socket.set_option(tcp::no_delay(true));
+                                  peer.readBuffer.resize(kReadBlock);
+                                  StartRead(peer);
+                                  asio::async_write(
+                                      peer.socket, asio::buffer(peer.request),
+                                      Track([this, &peer](boost::system::error_code ec, size_t) {
+                                        if (ec && peer.state == State::Answering) {
+                                          ++Counts(peer).refused;
+                                          Note("request write: " + ec.message());
+                                          EndSetup(peer, false);
+                                        }
+                                      }));
+                                }));
     }
     if (inSetup_ == 0 && setupQueue_.empty()) NextPhase();
   }
@@ -178,14 +182,18 @@ class Engine {
       streamEnd_ = streamStart_ + std::chrono::duration_cast<Clock::duration>(
                                       std::chrono::duration<double>(options_.duration));
       nextGga_ = streamStart_;
+      // Without a connected source there is nothing to stream.
+      over_ = std::none_of(sources_.begin(), sources_.end(),
+                           [](const auto& source) { return source->state == State::Streaming; });
     }
   }
 
   // --- Reading ---
 
   void StartRead(Peer& peer) {
-    peer.socket.async_read_some(asio::buffer(peer.readBuffer),
-                                Track([this, &peer](boost::system::error_code ec, size_t n) { OnRead(peer, ec, n); }));
+    peer.socket.async_read_some(
+        asio::buffer(peer.readBuffer),
+        Track([this, &peer](boost::system::error_code ec, size_t n) { OnRead(peer, ec, n); }));
   }
 
   void OnRead(Peer& peer, boost::system::error_code ec, size_t n) {
@@ -211,15 +219,16 @@ class Engine {
       if (reply.state == ReplyHeader::State::Refused ||
           (reply.state == ReplyHeader::State::Incomplete && peer.inbox.size() > kMaxReplyHeader)) {
         ++Counts(peer).refused;
-        Note(std::string(peer.role == Role::Source ? "source" : "rover") + " refused: " +
-             reply.firstLine.substr(0, 80));
+        Note(std::string(peer.role == Role::Source ? "source" : "rover") +
+             " refused: " + reply.firstLine.substr(0, 80));
         EndSetup(peer, false);
         return;
       }
       if (reply.state == ReplyHeader::State::Accepted) {
         const std::string rest = peer.inbox.substr(reply.length);
         peer.inbox.clear();
-        if (peer.role == Role::Rover) peer.checker.emplace(static_cast<uint32_t>(peer.mount), options_.chunk, 0);
+        if (peer.role == Role::Rover)
+          peer.checker.emplace(static_cast<uint32_t>(peer.mount), options_.chunk, 0);
         EndSetup(peer, true);
         if (peer.role == Role::Rover && !rest.empty()) Consume(peer, rest);
       }
@@ -270,7 +279,8 @@ class Engine {
     }
     if (!sending) {
       if (drainEnd_ == Clock::time_point{}) {
-        drainEnd_ = now + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options_.drain));
+        drainEnd_ =
+            now + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options_.drain));
       }
       if (now >= drainEnd_ || Drained()) {
         streamSeconds_ = Seconds(now - streamStart_);
@@ -389,8 +399,9 @@ class Engine {
 Report RunLoad(asio::io_context& io, const Options& options) { return Engine(io, options).Run(); }
 
 bool Passed(const Report& report, const Options& options) {
-  return report.sources.connected == report.sources.planned && report.rovers.connected == report.rovers.planned &&
-         report.deliveredRatio >= options.minRatio && report.stream.corrupt == 0 && report.stream.outOfOrder == 0;
+  return report.sources.connected == report.sources.planned &&
+         report.rovers.connected == report.rovers.planned && report.deliveredRatio >= options.minRatio &&
+         report.stream.corrupt == 0 && report.stream.outOfOrder == 0;
 }
 
 }  // namespace ntripload

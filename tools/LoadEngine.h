@@ -20,8 +20,8 @@ struct Options {
   int sources = 1;
   int rovers = 10;
   std::string mountPrefix = "LOAD";
-  std::string user = "load%d";        // "%d" becomes the rover's number
-  std::string password = "load";      // "%d" becomes the rover's number
+  std::string user = "load%d";    // "%d" becomes the rover's number
+  std::string password = "load";  // "%d" becomes the rover's number
   std::string sourcePassword = "load";
   bool ntrip2 = false;
   bool gga = false;

@@ -55,8 +55,9 @@ std::string RoleJson(const RoleCounts& c) {
 
 std::string RoleText(const RoleCounts& c) {
   std::ostringstream out;
-  out << "planned " << c.planned << ", connected " << c.connected << ", refused " << c.refused << ", timed out "
-      << c.timedOut << ", connect failed " << c.connectFailed << ", closed early " << c.closedEarly;
+  out << "planned " << c.planned << ", connected " << c.connected << ", refused " << c.refused
+      << ", timed out " << c.timedOut << ", connect failed " << c.connectFailed << ", closed early "
+      << c.closedEarly;
   return out.str();
 }
 
@@ -129,14 +130,16 @@ ParseResult ParseOptions(const std::vector<std::string>& args, Options& options,
       {"lon", number(options.position.longitude, -180, 180)},
       {"height", number(options.position.height, -10000, 100000)},
       {"rate", number(options.rate, 1, 1e9)},
-      {"chunk", integer(options.chunk, static_cast<int>(kRecordHeaderSize), static_cast<int>(kMaxRecordSize))},
+      {"chunk",
+       integer(options.chunk, static_cast<int>(kRecordHeaderSize), static_cast<int>(kMaxRecordSize))},
       {"duration", number(options.duration, 0, kMaxDuration)},
       {"connect-timeout", number(options.connectTimeout, 0.01, 600)},
       {"drain", number(options.drain, 0, 60)},
       {"parallel", integer(options.parallel, 1, 100000)},
       {"min-ratio", number(options.minRatio, 0, 1)},
   };
-  const std::map<std::string, bool*> flags = {{"ntrip2", &options.ntrip2}, {"gga", &options.gga}, {"json", &options.json}};
+  const std::map<std::string, bool*> flags = {
+      {"ntrip2", &options.ntrip2}, {"gga", &options.gga}, {"json", &options.json}};
   for (size_t i = 0; i < args.size(); ++i) {
     std::string name = args[i];
     if (name == "--help" || name == "-h") return ParseResult::Help;
@@ -191,7 +194,8 @@ std::string FormatText(const Report& r, const Options& o) {
   out << "         delivered " << r.stream.records << " of " << r.recordsExpected << " records, "
       << r.bytesDelivered << " bytes; GGA sent " << r.ggaSent << "\n";
   out << "stream:  missing " << r.stream.missing << ", out of order " << r.stream.outOfOrder << ", corrupt "
-      << r.stream.corrupt << ", cuts " << r.stream.cuts << ", skipped bytes " << r.stream.skippedBytes << "\n";
+      << r.stream.corrupt << ", cuts " << r.stream.cuts << ", skipped bytes " << r.stream.skippedBytes
+      << "\n";
   out << "delivered ratio " << Fixed(r.deliveredRatio, 6) << " over " << Fixed(r.streamSeconds, 2) << " s\n";
   out << "latency ms: p50 " << Fixed(r.latencyP50Ms, 3) << ", p99 " << Fixed(r.latencyP99Ms, 3) << ", max "
       << Fixed(r.latencyMaxMs, 3) << " (" << r.latencySamples << " records)\n";
@@ -206,17 +210,20 @@ std::string FormatText(const Report& r, const Options& o) {
 
 std::string FormatJson(const Report& r, const Options& o) {
   std::ostringstream out;
-  out << "{\"host\":" << JsonString(o.host) << ",\"port\":" << o.port << ",\"duration\":" << Fixed(o.duration, 3)
-      << ",\"rate\":" << Fixed(o.rate, 3) << ",\"chunk\":" << o.chunk << ",\"sources\":" << RoleJson(r.sources)
+  out << "{\"host\":" << JsonString(o.host) << ",\"port\":" << o.port
+      << ",\"duration\":" << Fixed(o.duration, 3) << ",\"rate\":" << Fixed(o.rate, 3)
+      << ",\"chunk\":" << o.chunk << ",\"sources\":" << RoleJson(r.sources)
       << ",\"rovers\":" << RoleJson(r.rovers) << ",\"recordsSent\":" << r.recordsSent
       << ",\"bytesSent\":" << r.bytesSent << ",\"recordsExpected\":" << r.recordsExpected
       << ",\"recordsDelivered\":" << r.stream.records << ",\"bytesDelivered\":" << r.bytesDelivered
       << ",\"missing\":" << r.stream.missing << ",\"outOfOrder\":" << r.stream.outOfOrder
       << ",\"corrupt\":" << r.stream.corrupt << ",\"cuts\":" << r.stream.cuts
       << ",\"skippedBytes\":" << r.stream.skippedBytes << ",\"ggaSent\":" << r.ggaSent
-      << ",\"deliveredRatio\":" << Fixed(r.deliveredRatio, 6) << ",\"streamSeconds\":" << Fixed(r.streamSeconds, 3)
+      << ",\"deliveredRatio\":" << Fixed(r.deliveredRatio, 6)
+      << ",\"streamSeconds\":" << Fixed(r.streamSeconds, 3)
       << ",\"latencyMs\":{\"samples\":" << r.latencySamples << ",\"p50\":" << Fixed(r.latencyP50Ms, 3)
-      << ",\"p99\":" << Fixed(r.latencyP99Ms, 3) << ",\"max\":" << Fixed(r.latencyMaxMs, 3) << "},\"errors\":{";
+      << ",\"p99\":" << Fixed(r.latencyP99Ms, 3) << ",\"max\":" << Fixed(r.latencyMaxMs, 3)
+      << "},\"errors\":{";
   bool first = true;
   for (const auto& [message, count] : r.errors) {
     out << (first ? "" : ",") << JsonString(message) << ":" << count;

@@ -38,8 +38,8 @@ std::string EncodeBase64(std::string_view bytes) {
 }
 
 std::string SourceRequest(std::string_view password, std::string_view mount) {
-  return "SOURCE " + std::string(password) + " /" + std::string(mount) + "\r\nSource-Agent: " +
-         std::string(kAgent) + "\r\n\r\n";
+  return "SOURCE " + std::string(password) + " /" + std::string(mount) +
+         "\r\nSource-Agent: " + std::string(kAgent) + "\r\n\r\n";
 }
 
 std::string RoverRequest(std::string_view host, std::string_view mount, std::string_view user,
@@ -72,7 +72,8 @@ ReplyHeader ReadReplyHeader(std::string_view bytes, bool headerEndsAtFirstLine) 
   if (lineEnd == std::string_view::npos) return reply;
   reply.firstLine = std::string(bytes.substr(0, lineEnd));
   const std::string_view line = reply.firstLine;
-  const bool ok = StartsWith(line, "ICY 200") || StartsWith(line, "HTTP/1.0 200") || StartsWith(line, "HTTP/1.1 200");
+  const bool ok =
+      StartsWith(line, "ICY 200") || StartsWith(line, "HTTP/1.0 200") || StartsWith(line, "HTTP/1.1 200");
   if (!ok) {
     reply.state = ReplyHeader::State::Refused;
     reply.length = lineEnd + 2;

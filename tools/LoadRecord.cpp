@@ -39,7 +39,8 @@ void AppendRecord(std::string& out, const RecordHeader& header) {
   PutLe(out, header.sendTimeNs, 8);
   PutLe(out, header.size, 4);
   PutLe(out, Fnv1a(std::string_view(out).substr(start, kCheckOffset)), 4);
-  for (size_t i = kRecordHeaderSize; i < header.size; ++i) out.push_back(static_cast<char>(PaddingByte(header.sequence, i)));
+  for (size_t i = kRecordHeaderSize; i < header.size; ++i)
+    out.push_back(static_cast<char>(PaddingByte(header.sequence, i)));
 }
 
 std::optional<RecordHeader> ReadRecordHeader(std::string_view bytes, size_t size) {

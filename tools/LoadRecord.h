@@ -34,13 +34,13 @@ bool PaddingIntact(std::string_view record, uint64_t sequence);
 
 // What a rover found in its stream so far.
 struct StreamCounts {
-  uint64_t records = 0;      // intact records in sequence order (each counts once)
-  uint64_t missing = 0;      // sequence numbers skipped over
-  uint64_t outOfOrder = 0;   // intact records with a sequence number at or below one already seen
-  uint64_t corrupt = 0;      // records that arrived whole but with altered bytes or another source's index
-  uint64_t cuts = 0;         // places where the stream continued inside another record (whole chunks lost)
-  uint64_t skippedBytes = 0; // bytes passed over to find the next record, including the leading part
-  uint64_t bytes = 0;        // every stream byte fed
+  uint64_t records = 0;       // intact records in sequence order (each counts once)
+  uint64_t missing = 0;       // sequence numbers skipped over
+  uint64_t outOfOrder = 0;    // intact records with a sequence number at or below one already seen
+  uint64_t corrupt = 0;       // records that arrived whole but with altered bytes or another source's index
+  uint64_t cuts = 0;          // places where the stream continued inside another record (whole chunks lost)
+  uint64_t skippedBytes = 0;  // bytes passed over to find the next record, including the leading part
+  uint64_t bytes = 0;         // every stream byte fed
 };
 
 // Checks one rover's stream from one source: fed bytes in any split, it finds the records, checks
