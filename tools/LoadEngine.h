@@ -61,7 +61,7 @@ struct Report {
   uint64_t recordsExpected = 0;  // for each connected rover, the records its source sent
   StreamCounts stream;           // summed over rovers
   uint64_t ggaSent = 0;
-  double deliveredRatio = 1.0;
+  double deliveredRatio = 0;  // records delivered / expected; NaN when nothing was expected
   uint64_t latencySamples = 0;
   double latencyP50Ms = 0;
   double latencyP99Ms = 0;

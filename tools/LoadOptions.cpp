@@ -22,7 +22,9 @@ bool ToNumber(const std::string& text, double& value) {
   }
 }
 
-std::string Fixed(double value, int decimals) {
+// The value with the given decimals; "n/a" (or JSON null) for NaN.
+std::string Fixed(double value, int decimals, const char* undefined = "n/a") {
+  if (std::isnan(value)) return undefined;
   char text[64];
   std::snprintf(text, sizeof text, "%.*f", decimals, value);
   return text;
@@ -219,7 +221,7 @@ std::string FormatJson(const Report& r, const Options& o) {
       << ",\"missing\":" << r.stream.missing << ",\"outOfOrder\":" << r.stream.outOfOrder
       << ",\"corrupt\":" << r.stream.corrupt << ",\"cuts\":" << r.stream.cuts
       << ",\"skippedBytes\":" << r.stream.skippedBytes << ",\"ggaSent\":" << r.ggaSent
-      << ",\"deliveredRatio\":" << Fixed(r.deliveredRatio, 6)
+      << ",\"deliveredRatio\":" << Fixed(r.deliveredRatio, 6, "null")
       << ",\"streamSeconds\":" << Fixed(r.streamSeconds, 3)
       << ",\"latencyMs\":{\"samples\":" << r.latencySamples << ",\"p50\":" << Fixed(r.latencyP50Ms, 3)
       << ",\"p99\":" << Fixed(r.latencyP99Ms, 3) << ",\"max\":" << Fixed(r.latencyMaxMs, 3)
