@@ -69,7 +69,7 @@ class Engine {
         tcp::endpoint(asio::ip::make_address(options.host), static_cast<unsigned short>(options.port));
     for (int i = 0; i < options.sources; ++i) {
       auto peer = std::make_unique<Peer>(io, Role::Source, i, i);
-      peer->request = SourceRequest(options.sourcePassword, Mount(i));
+      peer->request = SourceRequest(options.sourcePassword, Mount(i), options.sourceSlash);
       sources_.push_back(std::move(peer));
     }
     for (int i = 0; i < options.rovers; ++i) {

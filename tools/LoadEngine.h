@@ -23,6 +23,7 @@ struct Options {
   std::string user = "load%d";    // "%d" becomes the rover's number
   std::string password = "load";  // "%d" becomes the rover's number
   std::string sourcePassword = "load";
+  bool sourceSlash = true;  // "SOURCE pw /MNT"; false: "SOURCE pw MNT"
   bool ntrip2 = false;
   bool gga = false;
   GgaPosition position{48.1173, 11.516667, 545.4};

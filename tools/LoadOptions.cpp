@@ -77,6 +77,7 @@ delivered bytes, lost or damaged records and latency. It stops by itself.
   --user PATTERN         rover user name, "%d" becomes the rover's number (default load%d)
   --password PATTERN     rover password, "%d" as above (default load)
   --source-password PW   password of the SOURCE requests (default load)
+  --no-slash             sources send "SOURCE pw MNT" (as str2str does) instead of "SOURCE pw /MNT"
   --ntrip2               rovers send HTTP/1.1 requests with "Ntrip-Version: Ntrip/2.0"
   --gga                  rovers send a $GPGGA sentence every second
   --lat DEG --lon DEG --height M   GGA position (default 48.1173 11.516667 545.4)
@@ -140,8 +141,9 @@ ParseResult ParseOptions(const std::vector<std::string>& args, Options& options,
       {"parallel", integer(options.parallel, 1, 100000)},
       {"min-ratio", number(options.minRatio, 0, 1)},
   };
+  bool noSlash = false;
   const std::map<std::string, bool*> flags = {
-      {"ntrip2", &options.ntrip2}, {"gga", &options.gga}, {"json", &options.json}};
+      {"no-slash", &noSlash}, {"ntrip2", &options.ntrip2}, {"gga", &options.gga}, {"json", &options.json}};
   for (size_t i = 0; i < args.size(); ++i) {
     std::string name = args[i];
     if (name == "--help" || name == "-h") return ParseResult::Help;
@@ -176,6 +178,7 @@ ParseResult ParseOptions(const std::vector<std::string>& args, Options& options,
       return ParseResult::Error;
     }
   }
+  options.sourceSlash = options.sourceSlash && !noSlash;
   boost::system::error_code ec;
   const auto address = boost::asio::ip::make_address(options.host, ec);
   if (ec || !address.is_loopback()) {

@@ -37,8 +37,8 @@ std::string EncodeBase64(std::string_view bytes) {
   return out;
 }
 
-std::string SourceRequest(std::string_view password, std::string_view mount) {
-  return "SOURCE " + std::string(password) + " /" + std::string(mount) +
+std::string SourceRequest(std::string_view password, std::string_view mount, bool slash) {
+  return "SOURCE " + std::string(password) + (slash ? " /" : " ") + std::string(mount) +
          "\r\nSource-Agent: " + std::string(kAgent) + "\r\n\r\n";
 }
 

@@ -12,8 +12,9 @@ inline constexpr std::string_view kAgent = "NTRIP KavroLoad/1.0";
 // Standard Base64 with "=" padding (for Basic credentials).
 std::string EncodeBase64(std::string_view bytes);
 
-// "SOURCE <password> /<mount>" with the agent and the closing blank line.
-std::string SourceRequest(std::string_view password, std::string_view mount);
+// "SOURCE <password> /<mount>" with the agent and the closing blank line; without the slash when
+// slash is false (as str2str sends it).
+std::string SourceRequest(std::string_view password, std::string_view mount, bool slash = true);
 
 // "GET /<mount>" with Basic credentials; version 2 adds the HTTP/1.1 and Ntrip-Version lines.
 std::string RoverRequest(std::string_view host, std::string_view mount, std::string_view user,

@@ -80,6 +80,7 @@ TEST(LoadProtocolTest, RequestsAndCredentials) {
   EXPECT_EQ(EncodeBase64(std::string("\xff\xfe\x00", 3)), "//4A");
 
   EXPECT_EQ(SourceRequest("pw", "LOAD0"), "SOURCE pw /LOAD0\r\nSource-Agent: NTRIP KavroLoad/1.0\r\n\r\n");
+  EXPECT_EQ(SourceRequest("pw", "M", false), "SOURCE pw M\r\nSource-Agent: NTRIP KavroLoad/1.0\r\n\r\n");
   const std::string v1 =
       RoverRequest("127.0.0.1", "LOAD1", Numbered("load%d", 7), Numbered("pw%d", 7), false);
   EXPECT_EQ(v1,
@@ -122,13 +123,14 @@ TEST(LoadProtocolTest, OptionsAndTheLoopbackRule) {
   Options o;
   std::string error;
   ASSERT_EQ(parse({"--port", "2101", "--rovers=25", "--gga", "--ntrip2", "--rate", "500.5", "--host",
-                   "127.0.0.2", "--user", "u%d", "--min-ratio", "0.9", "--json"},
+                   "127.0.0.2", "--user", "u%d", "--min-ratio", "0.9", "--json", "--no-slash"},
                   o, error),
             ParseResult::Run)
       << error;
   EXPECT_EQ(o.port, 2101);
   EXPECT_EQ(o.rovers, 25);
   EXPECT_TRUE(o.gga && o.ntrip2 && o.json);
+  EXPECT_FALSE(o.sourceSlash);
   EXPECT_DOUBLE_EQ(o.rate, 500.5);
   EXPECT_EQ(o.user, "u%d");
   EXPECT_DOUBLE_EQ(o.minRatio, 0.9);
