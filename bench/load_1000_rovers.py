@@ -1,0 +1,145 @@
+#!/usr/bin/env python3
+"""Whole-caster load: 1 source -> 1000 rovers on loopback for 20 s.
+
+Starts the caster on a temporary program directory with its own settings file
+(INI/KavroServer.INI, [SYSTEMSERVER] PORT=<free port>), runs the load tool
+against it, samples the caster's CPU time (/proc/PID/stat utime + stime) and
+peak resident memory (/proc/PID/status VmHWM), stops the caster by its PID
+(SIGTERM) and prints the figures. Builds nothing; loopback only; bounded in time.
+
+  python3 bench/load_1000_rovers.py [--binary build/KavroServer]
+      [--load-tool build/ntrip_load] [--rovers 1000] [--duration 20]
+      [-- extra load tool options, e.g. --user u%d --password p --gga]
+"""
+import argparse
+import json
+import os
+import resource
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def cpu_seconds(pid):
+    """User and system CPU seconds of a process."""
+    with open(f"/proc/{pid}/stat") as f:
+        # The command name may hold blanks: fields start after its closing parenthesis.
+        fields = f.read().rsplit(")", 1)[1].split()
+    ticks = os.sysconf("SC_CLK_TCK")
+    return int(fields[11]) / ticks, int(fields[12]) / ticks
+
+
+def status_kib(pid, key):
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            if line.startswith(key + ":"):
+                return int(line.split()[1])
+    return 0
+
+
+def listening(port):
+    try:
+        socket.create_connection(("127.0.0.1", port), 0.2).close()
+        return True
+    except OSError:
+        return False
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--binary", default="build/KavroServer")
+    parser.add_argument("--load-tool", default="build/ntrip_load")
+    parser.add_argument("--sources", type=int, default=1)
+    parser.add_argument("--rovers", type=int, default=1000)
+    parser.add_argument("--duration", type=float, default=20)
+    parser.add_argument("--rate", type=int, default=2000, help="bytes per second per source")
+    parser.add_argument("--chunk", type=int, default=200, help="bytes per write")
+    parser.add_argument("extra", nargs="*", help="more load tool options (after --)")
+    args = parser.parse_args()
+
+    # Each rover is a descriptor on both sides: raise the soft open-file limit to the hard one.
+    _, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+    resource.setrlimit(resource.RLIMIT_NOFILE, (hard, hard))
+
+    port = free_port()
+    with tempfile.TemporaryDirectory(prefix="kavro-bench-") as work:
+        os.makedirs(os.path.join(work, "INI"))
+        with open(os.path.join(work, "INI", "KavroServer.INI"), "w") as f:
+            f.write(f"[SYSTEMSERVER]\nPORT={port}\nPORT2=0\n")
+        output = open(os.path.join(work, "caster-output.txt"), "w")
+        caster = subprocess.Popen([args.binary, "--dir", work], stdout=output, stderr=subprocess.STDOUT)
+        result = None
+        try:
+            end = time.monotonic() + 10
+            while not listening(port):
+                if caster.poll() is not None or time.monotonic() > end:
+                    sys.exit("the caster did not start listening")
+                time.sleep(0.05)
+            user0, sys0 = cpu_seconds(caster.pid)
+            command = [args.load_tool, "--json", "--port", str(port), "--sources", str(args.sources),
+                       "--rovers", str(args.rovers), "--duration", str(args.duration),
+                       "--rate", str(args.rate), "--chunk", str(args.chunk)] + args.extra
+            started = time.monotonic()
+            load = subprocess.Popen(command, stdout=subprocess.PIPE, text=True)
+            # Read the caster's figures while the load runs, in case it ends early.
+            user1, sys1, peak = user0, sys0, 0
+            while load.poll() is None:
+                if caster.poll() is None:
+                    user1, sys1 = cpu_seconds(caster.pid)
+                    peak = max(peak, status_kib(caster.pid, "VmHWM"))
+                time.sleep(0.2)
+            wall = time.monotonic() - started
+            if caster.poll() is None:
+                user1, sys1 = cpu_seconds(caster.pid)
+                peak = max(peak, status_kib(caster.pid, "VmHWM"))
+            report = load.stdout.read()
+            try:
+                result = json.loads(report)
+            except json.JSONDecodeError:
+                print(report)
+                sys.exit(f"the load tool printed no summary (exit status {load.returncode})")
+        finally:
+            if caster.poll() is None:
+                caster.send_signal(signal.SIGTERM)
+                try:
+                    caster.wait(20)
+                except subprocess.TimeoutExpired:
+                    caster.kill()
+                    caster.wait()
+            output.close()
+
+    lat = result["latencyMs"]
+    src, rov = result["sources"], result["rovers"]
+    print(f"load: {args.sources} source(s) -> {args.rovers} rovers, {args.duration:g} s at "
+          f"{args.rate} B/s in {args.chunk}-byte writes, caster on 127.0.0.1:{port}")
+    print(f"sources connected {src['connected']}/{src['planned']}, rovers connected "
+          f"{rov['connected']}/{rov['planned']} (refused {rov['refused']}, timed out {rov['timedOut']}, "
+          f"closed early {rov['closedEarly']})")
+    print(f"records sent {result['recordsSent']}, delivered {result['recordsDelivered']} of "
+          f"{result['recordsExpected']}; missing {result['missing']}, corrupt {result['corrupt']}, "
+          f"out of order {result['outOfOrder']}")
+    ratio = result["deliveredRatio"]
+    print("delivered ratio " + ("n/a (nothing expected)" if ratio is None else f"{ratio:.6f}"))
+    print(f"latency ms: p50 {lat['p50']:.3f}, p99 {lat['p99']:.3f}, max {lat['max']:.3f} "
+          f"({lat['samples']} records)")
+    cpu = (user1 - user0) + (sys1 - sys0)
+    print(f"caster CPU time during the load: {cpu:.2f} s (user {user1 - user0:.2f}, system "
+          f"{sys1 - sys0:.2f}) over {wall:.1f} s wall, {100 * cpu / wall:.1f}% of one core")
+    print(f"caster peak RSS (VmHWM): {peak / 1024:.1f} MiB")
+    for message, count in result["errors"].items():
+        print(f"load tool error x{count}: {message}")
+    print(f"load tool result: {'PASS' if result['passed'] else 'FAIL'}")
+    sys.exit(0 if result["passed"] else 1)
+
+
+if __name__ == "__main__":
+    main()

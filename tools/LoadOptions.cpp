@@ -1,0 +1,241 @@
+// Command-line options and the summary texts of the load tool.
+#include <boost/asio/ip/address.hpp>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <optional>
+#include <sstream>
+
+#include "tools/LoadEngine.h"
+
+namespace ntripload {
+namespace {
+
+bool ToNumber(const std::string& text, double& value) {
+  try {
+    size_t used = 0;
+    value = std::stod(text, &used);
+    return used == text.size() && std::isfinite(value);
+  } catch (...) {
+    return false;
+  }
+}
+
+// The value with the given decimals; "n/a" (or JSON null) for NaN.
+std::string Fixed(double value, int decimals, const char* undefined = "n/a") {
+  if (std::isnan(value)) return undefined;
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  return text;
+}
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+std::string RoleJson(const RoleCounts& c) {
+  std::ostringstream out;
+  out << "{\"planned\":" << c.planned << ",\"connected\":" << c.connected << ",\"refused\":" << c.refused
+      << ",\"timedOut\":" << c.timedOut << ",\"connectFailed\":" << c.connectFailed
+      << ",\"closedEarly\":" << c.closedEarly << "}";
+  return out.str();
+}
+
+std::string RoleText(const RoleCounts& c) {
+  std::ostringstream out;
+  out << "planned " << c.planned << ", connected " << c.connected << ", refused " << c.refused
+      << ", timed out " << c.timedOut << ", connect failed " << c.connectFailed << ", closed early "
+      << c.closedEarly;
+  return out.str();
+}
+
+}  // namespace
+
+std::string HelpText() {
+  return R"(ntrip_load: plays NTRIP sources and rovers against a caster on loopback, then reports
+delivered bytes, lost or damaged records and latency. It stops by itself.
+
+  --host ADDR            loopback address of the caster (default 127.0.0.1; others are refused)
+  --port N               caster port (default 6060)
+  --sources N            sources, each on mountpoint PREFIX<i> (default 1)
+  --rovers N             rovers, spread over the mountpoints round robin (default 10)
+  --mount-prefix TEXT    mountpoint name prefix (default LOAD)
+  --user PATTERN         rover user name, "%d" becomes the rover's number (default load%d)
+  --password PATTERN     rover password, "%d" as above (default load)
+  --source-password PW   password of the SOURCE requests (default load)
+  --no-slash             sources send "SOURCE pw MNT" (as str2str does) instead of "SOURCE pw /MNT"
+  --ntrip2               rovers send HTTP/1.1 requests with "Ntrip-Version: Ntrip/2.0"
+  --gga                  rovers send a $GPGGA sentence every second
+  --lat DEG --lon DEG --height M   GGA position (default 48.1173 11.516667 545.4)
+  --rate BYTES           stream bytes per second per source (default 2000)
+  --chunk BYTES          bytes per record and per write, 32..65536 (default 200)
+  --duration S           seconds of streaming, at most 3600 (default 10)
+  --connect-timeout S    per connection: connect, request and answer (default 10)
+  --drain S              wait after the sources stop for the last records (default 2)
+  --parallel N           connections being set up at once (default 64)
+  --min-ratio R          delivered ratio needed for exit status 0 (default 1.0)
+  --json                 print the summary as JSON
+  --help                 this text
+
+Exit status: 0 when every source and rover connected, the delivered ratio reached --min-ratio and no
+record was corrupt or out of order; 1 otherwise; 2 for bad options.
+)";
+}
+
+ParseResult ParseOptions(const std::vector<std::string>& args, Options& options, std::string& error) {
+  using Setter = std::function<bool(const std::string&)>;
+  auto number = [](double& target, double low, double high) -> Setter {
+    return [&target, low, high](const std::string& text) {
+      double value = 0;
+      if (!ToNumber(text, value) || value < low || value > high) return false;
+      target = value;
+      return true;
+    };
+  };
+  auto integer = [](int& target, int low, int high) -> Setter {
+    return [&target, low, high](const std::string& text) {
+      double value = 0;
+      if (!ToNumber(text, value) || value != std::floor(value) || value < low || value > high) return false;
+      target = static_cast<int>(value);
+      return true;
+    };
+  };
+  auto text = [](std::string& target) -> Setter {
+    return [&target](const std::string& value) {
+      target = value;
+      return true;
+    };
+  };
+  const std::map<std::string, Setter> valued = {
+      {"host", text(options.host)},
+      {"port", integer(options.port, 1, 65535)},
+      {"sources", integer(options.sources, 1, 10000)},
+      {"rovers", integer(options.rovers, 0, 100000)},
+      {"mount-prefix", text(options.mountPrefix)},
+      {"user", text(options.user)},
+      {"password", text(options.password)},
+      {"source-password", text(options.sourcePassword)},
+      {"lat", number(options.position.latitude, -90, 90)},
+      {"lon", number(options.position.longitude, -180, 180)},
+      {"height", number(options.position.height, -10000, 100000)},
+      {"rate", number(options.rate, 1, 1e9)},
+      {"chunk",
+       integer(options.chunk, static_cast<int>(kRecordHeaderSize), static_cast<int>(kMaxRecordSize))},
+      {"duration", number(options.duration, 0, kMaxDuration)},
+      {"connect-timeout", number(options.connectTimeout, 0.01, 600)},
+      {"drain", number(options.drain, 0, 60)},
+      {"parallel", integer(options.parallel, 1, 100000)},
+      {"min-ratio", number(options.minRatio, 0, 1)},
+  };
+  bool noSlash = false;
+  const std::map<std::string, bool*> flags = {
+      {"no-slash", &noSlash}, {"ntrip2", &options.ntrip2}, {"gga", &options.gga}, {"json", &options.json}};
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string name = args[i];
+    if (name == "--help" || name == "-h") return ParseResult::Help;
+    if (name.rfind("--", 0) != 0) {
+      error = "unexpected argument: " + name;
+      return ParseResult::Error;
+    }
+    name.erase(0, 2);
+    std::optional<std::string> value;
+    if (const size_t equals = name.find('='); equals != std::string::npos) {
+      value = name.substr(equals + 1);
+      name.erase(equals);
+    }
+    if (const auto flag = flags.find(name); flag != flags.end() && !value) {
+      *flag->second = true;
+      continue;
+    }
+    const auto setter = valued.find(name);
+    if (setter == valued.end()) {
+      error = "unknown option: --" + name;
+      return ParseResult::Error;
+    }
+    if (!value) {
+      if (i + 1 >= args.size()) {
+        error = "--" + name + " needs a value";
+        return ParseResult::Error;
+      }
+      value = args[++i];
+    }
+    if (!setter->second(*value)) {
+      error = "bad value for --" + name + ": " + *value;
+      return ParseResult::Error;
+    }
+  }
+  options.sourceSlash = options.sourceSlash && !noSlash;
+  boost::system::error_code ec;
+  const auto address = boost::asio::ip::make_address(options.host, ec);
+  if (ec || !address.is_loopback()) {
+    error = "--host must be a loopback address: " + options.host;
+    return ParseResult::Error;
+  }
+  return ParseResult::Run;
+}
+
+std::string FormatText(const Report& r, const Options& o) {
+  std::ostringstream out;
+  out << "ntrip_load " << o.host << ":" << o.port << ": " << o.sources << " source(s) -> " << o.rovers
+      << " rover(s), " << Fixed(o.duration, 1) << " s at " << Fixed(o.rate, 0) << " B/s, chunk " << o.chunk
+      << " B" << (o.ntrip2 ? ", NTRIP 2" : "") << (o.gga ? ", GGA" : "") << "\n";
+  out << "sources: " << RoleText(r.sources) << "\n";
+  out << "         sent " << r.recordsSent << " records, " << r.bytesSent << " bytes\n";
+  out << "rovers:  " << RoleText(r.rovers) << "\n";
+  out << "         delivered " << r.stream.records << " of " << r.recordsExpected << " records, "
+      << r.bytesDelivered << " bytes; GGA sent " << r.ggaSent << "\n";
+  out << "stream:  missing " << r.stream.missing << ", out of order " << r.stream.outOfOrder << ", corrupt "
+      << r.stream.corrupt << ", cuts " << r.stream.cuts << ", skipped bytes " << r.stream.skippedBytes
+      << "\n";
+  out << "delivered ratio " << Fixed(r.deliveredRatio, 6) << " over " << Fixed(r.streamSeconds, 2) << " s\n";
+  out << "latency ms: p50 " << Fixed(r.latencyP50Ms, 3) << ", p99 " << Fixed(r.latencyP99Ms, 3) << ", max "
+      << Fixed(r.latencyMaxMs, 3) << " (" << r.latencySamples << " records)\n";
+  if (r.errors.empty()) {
+    out << "errors: none\n";
+  } else {
+    for (const auto& [message, count] : r.errors) out << "error x" << count << ": " << message << "\n";
+  }
+  out << "result: " << (Passed(r, o) ? "PASS" : "FAIL") << "\n";
+  return out.str();
+}
+
+std::string FormatJson(const Report& r, const Options& o) {
+  std::ostringstream out;
+  out << "{\"host\":" << JsonString(o.host) << ",\"port\":" << o.port
+      << ",\"duration\":" << Fixed(o.duration, 3) << ",\"rate\":" << Fixed(o.rate, 3)
+      << ",\"chunk\":" << o.chunk << ",\"sources\":" << RoleJson(r.sources)
+      << ",\"rovers\":" << RoleJson(r.rovers) << ",\"recordsSent\":" << r.recordsSent
+      << ",\"bytesSent\":" << r.bytesSent << ",\"recordsExpected\":" << r.recordsExpected
+      << ",\"recordsDelivered\":" << r.stream.records << ",\"bytesDelivered\":" << r.bytesDelivered
+      << ",\"missing\":" << r.stream.missing << ",\"outOfOrder\":" << r.stream.outOfOrder
+      << ",\"corrupt\":" << r.stream.corrupt << ",\"cuts\":" << r.stream.cuts
+      << ",\"skippedBytes\":" << r.stream.skippedBytes << ",\"ggaSent\":" << r.ggaSent
+      << ",\"deliveredRatio\":" << Fixed(r.deliveredRatio, 6, "null")
+      << ",\"streamSeconds\":" << Fixed(r.streamSeconds, 3)
+      << ",\"latencyMs\":{\"samples\":" << r.latencySamples << ",\"p50\":" << Fixed(r.latencyP50Ms, 3)
+      << ",\"p99\":" << Fixed(r.latencyP99Ms, 3) << ",\"max\":" << Fixed(r.latencyMaxMs, 3)
+      << "},\"errors\":{";
+  bool first = true;
+  for (const auto& [message, count] : r.errors) {
+    out << (first ? "" : ",") << JsonString(message) << ":" << count;
+    first = false;
+  }
+  out << "},\"passed\":" << (Passed(r, o) ? "true" : "false") << "}\n";
+  return out.str();
+}
+
+}  // namespace ntripload
