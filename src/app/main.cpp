@@ -2,11 +2,14 @@
 #include <unistd.h>
 
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "app/HostInfo.h"
 #include "app/KavroGyBl.h"
@@ -16,6 +19,8 @@
 #include "app/Settings.h"
 #include "core/Messages.h"
 #include "core/RequestClassifier.h"
+#include "db/DatabaseSteps.h"
+#include "db/KavroDatabase.h"
 
 namespace {
 
@@ -61,18 +66,23 @@ int main(int argc, char** argv) {
   directory = std::filesystem::absolute(directory, error).lexically_normal().string();
   if (directory.empty() || directory.back() != '/') directory += '/';
 
+  boost::asio::io_context io;
   SystemClock clock;
   MonitorEvents monitor;
-  ServiceSteps steps;
-  CKavroGyBl gybl(ReadSettings(directory + "INI/KavroServer.INI", directory + "USER.NAME"), clock, monitor, steps);
+  DatabaseSteps steps;
+  CKavroGyBl gybl(ReadSettings(directory + "INI/KavroServer.INI", directory + "USER.NAME"), clock, monitor,
+                  steps);
   gybl.programDirectory = directory;
   gybl.buildNumber = BuildNumberFromDate(KAVRO_BUILD_DATE);
   gybl.versionText = VersionText(gybl.buildNumber);
   gybl.localAddresses = CollectLocalAddresses();
 
-  boost::asio::io_context io;
+  KavroDatabase database(gybl, [&io](std::function<void()> work) { boost::asio::post(io, std::move(work)); });
+  steps.Attach(&database);
+
   RefusingHandlers handlers;
   CMainFrame frame(io, gybl, handlers);
+  database.OpenLocalDatabase();
 
   boost::asio::signal_set signals(io, SIGINT, SIGTERM);
   signals.async_wait([&](const boost::system::error_code& e, int) {
