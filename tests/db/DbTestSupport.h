@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,10 @@ class TempDir {
 };
 
 enum class Backend { kSqlite, kPostgres };
+
+inline void PrintTo(Backend backend, std::ostream* out) {
+  *out << (backend == Backend::kSqlite ? "SQLite" : "PostgreSQL");
+}
 
 inline std::string BackendName(const ::testing::TestParamInfo<Backend>& info) {
   return info.param == Backend::kSqlite ? "Sqlite" : "Postgres";
