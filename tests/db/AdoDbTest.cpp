@@ -79,18 +79,6 @@ TEST_P(AdoDbTest, PostsWhileClosedAreDroppedAndReopeningWorks) {
   EXPECT_EQ(Rows(), (std::vector<std::string>{"2:open", "4:reopened"}));
 }
 
-TEST_P(AdoDbTest, FailedOpenLeavesTheGatewayClosed) {
-  Ado_Db db([this] { return NewConnection(); });
-  const std::string nowhere = GetParam() == Backend::kPostgres ? ServerConnectionString("127.0.0.1", 1, "x")
-                                                               : "/nonexistent-dir/x.db";
-  EXPECT_FALSE(db.Open(nowhere, "u", "p"));
-  EXPECT_FALSE(db.IsOpen());
-  EXPECT_EQ(db.connection(), nullptr);
-  db.Post("INSERT INTO q(seq, v) VALUES (1, 'x')");
-  db.Stop();
-  EXPECT_TRUE(Rows().empty());
-}
-
 INSTANTIATE_TEST_SUITE_P(Backends, AdoDbTest, ::testing::Values(Backend::kSqlite, Backend::kPostgres),
                          dbtest::BackendName);
 

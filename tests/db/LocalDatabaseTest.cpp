@@ -20,23 +20,22 @@ class CapturingMonitor : public MonitorEvents {
   std::vector<LogRecord> lines;
 };
 
-// Column names of a table, in order.
-std::vector<std::string> Columns(Ado_InterFacce& db, const std::string& table) {
+// Column names of a table, in order, separated by commas.
+std::string Columns(Ado_InterFacce& db, const std::string& table) {
   std::vector<Ado_Row> rows;
   EXPECT_EQ(db.Select("SELECT name FROM pragma_table_info($1) ORDER BY cid", {table}, {"name"}, rows), 1);
-  std::vector<std::string> names;
-  for (Ado_Row& row : rows) names.push_back(FieldText(row["name"]));
+  std::string names;
+  for (Ado_Row& row : rows) names += (names.empty() ? "" : ",") + FieldText(row["name"]);
   return names;
 }
 
-const std::vector<std::string> kUserColumns = {
-    "UserUser",       "USERPASSWORD", "PUSERTIME", "USERTIME",      "PUSEDATA", "USERLX", "Measure_unit",
-    "Contact_person", "Telephone",    "ScopeName", "USERTIME_LAST", "SN_YES",   "SN",     "EMAIL"};
-const std::vector<std::string> kScopeColumns = {
-    "Name",          "B1",           "B2", "L1", "L2", "DX", "DY", "DZ", "RX", "RY", "RZ", "SF", "UseSeven",
-    "UseSevenEncry", "UseUndulation"};
-const std::vector<std::string> kRecordColumns = {"IP",   "A1",   "A2",       "A3",  "A4",       "RES",
-                                                 "Send", "Num1", "position", "ver", "BASEMODE", "BaseLink"};
+const char* const kUserColumns =
+    "UserUser,USERPASSWORD,PUSERTIME,USERTIME,PUSEDATA,USERLX,Measure_unit,Contact_person,Telephone,"
+    "ScopeName,"
+    "USERTIME_LAST,SN_YES,SN,EMAIL";
+const char* const kScopeColumns =
+    "Name,B1,B2,L1,L2,DX,DY,DZ,RX,RY,RZ,SF,UseSeven,UseSevenEncry,UseUndulation";
+const char* const kRecordColumns = "IP,A1,A2,A3,A4,RES,Send,Num1,position,ver,BASEMODE,BaseLink";
 
 class LocalDatabaseTest : public ::testing::Test {
  protected:
@@ -78,10 +77,8 @@ TEST_F(LocalDatabaseTest, MissingFilesAreCreatedWithEveryColumn) {
   EXPECT_EQ(FieldText(rows[0]["journal_mode"]), "wal");
 
   auto mapSet = OpenFile("KavroMapSet.db");
-  EXPECT_EQ(Columns(*mapSet, "LayerSet"),
-            (std::vector<std::string>{"LayerName", "DISP", "SETECT", "TEXT", "EDIT", "MAXDISP", "MINDISP"}));
-  EXPECT_EQ(Columns(*mapSet, "MapData"),
-            (std::vector<std::string>{"LayerName", "FileNAme", "X1", "Y1", "X2", "Y2", "DataType"}));
+  EXPECT_EQ(Columns(*mapSet, "LayerSet"), "LayerName,DISP,SETECT,TEXT,EDIT,MAXDISP,MINDISP");
+  EXPECT_EQ(Columns(*mapSet, "MapData"), "LayerName,FileNAme,X1,Y1,X2,Y2,DataType");
 
   // Rows written through the open store are there for the next reader.
   EXPECT_EQ(database.userDatabase.Execute("INSERT INTO USERPASSWORD(UserUser, USERPASSWORD) VALUES ($1, $2)",
