@@ -1,8 +1,11 @@
 #include "app/Application.h"
 
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <cstdio>
+#include <functional>
+#include <utility>
 
 #include "app/AccountServices.h"
 #include "app/CasterHandlers.h"
@@ -21,6 +24,7 @@
 #include "app/WorkspaceTree.h"
 #include "core/LocalTime.h"
 #include "core/Messages.h"
+#include "db/KavroDatabase.h"
 #include "link/UpstreamReport.h"
 #include "reports/IpLocation.h"
 
@@ -57,10 +61,14 @@ int RunCaster(const std::string& programDirectory) {
 
   gybl.localAddresses = CollectLocalAddresses();
   boost::asio::io_context io;
+  // Database results that the worker threads produce are handled on the main thread.
+  KavroDatabase database(gybl, [&io](std::function<void()> work) { boost::asio::post(io, std::move(work)); });
+  steps.Attach(&database);
   NoAccounts accounts(gybl.settings.flags);
   CasterServices services(gybl, accounts, io.get_executor());
   CasterHandlers handlers(gybl, accounts, services);
   CMainFrame frame(io, gybl, handlers);
+  database.OpenLocalDatabase();
 
   boost::asio::signal_set signals(io, SIGINT, SIGTERM);
   signals.async_wait([&](const boost::system::error_code& error, int) {

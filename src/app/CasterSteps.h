@@ -1,10 +1,10 @@
 #pragma once
 // The service steps of the running caster, joining the subsystems that supply them.
-#include "app/ServiceSteps.h"
+#include "db/DatabaseSteps.h"
 
 class NL_QQwry;
 
-class CasterSteps : public ServiceSteps {
+class CasterSteps : public DatabaseSteps {
  public:
   // ipLocation: the opened IP location reader, or null; locate: whether accepted peers are looked up
   // (on a system whose default language is Chinese).

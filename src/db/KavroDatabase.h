@@ -1,0 +1,77 @@
+#pragma once
+// The caster's databases: the local files (user database and map set) and the server database with its
+// write gateway, opened, upgraded and closed as the service starts and stops. Runs on the main thread;
+// the server is connected in the background so that the main thread never waits on a connect.
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "db/AdoDb.h"
+#include "db/LocalStore.h"
+
+class CKavroGyBl;
+
+class KavroDatabase {
+ public:
+  // Runs a function on the main thread (posts it to the main io_context); callable from any thread.
+  using Poster = std::function<void(std::function<void()>)>;
+  using SteadyNow = std::function<std::chrono::steady_clock::time_point()>;
+
+  // Shortest time between two failed connection attempts to the server.
+  static constexpr std::chrono::seconds kReconnectInterval{5};
+
+  // The default factory makes PostgreSQL connections; the clock only paces reconnection.
+  KavroDatabase(CKavroGyBl& gybl, Poster post, Ado_Db::ConnectionFactory factory = {}, SteadyNow now = {});
+  ~KavroDatabase();
+  KavroDatabase(const KavroDatabase&) = delete;
+  KavroDatabase& operator=(const KavroDatabase&) = delete;
+
+  // Upgrades (creating when missing) and opens Kavro202.db and KavroMapSet.db in programDirectory;
+  // a file that cannot be opened gets a red line. Always 1.
+  int OpenLocalDatabase();
+  // Creates the missing tables of the user database file and adds the missing added columns. Always 1.
+  int UpgradeLocalDatabase(const std::string& path);
+  // Adds one column to the user database; failure (the column exists) is ignored. Always 0.
+  int AddColumn(const std::string& table, const std::string& column, int type);
+
+  // 1 when "UseSQL" is 1, whether or not the server is open, 0 otherwise. While the server is not open
+  // it starts a connection attempt in the background (at most one at a time, and not sooner than
+  // kReconnectInterval after a failed one) and reports the failure at once with the red line.
+  int OpenSqlDatabase();
+  // Service start: starts connecting to the server when "UseSQL" is 1; the attempt reports its result.
+  void StartSqlDatabase();
+  // Stored version, 0 when there was none (the version table is then created and stamped).
+  int CheckServerVersion();
+  // Queues the creation of the server tables. Always 0.
+  int CreateServerTables();
+  // Executes what is queued and closes the server database; the next OpenSqlDatabase opens it again.
+  // Always 1.
+  int CloseSqlDatabase();
+
+  // True while a background connection attempt runs.
+  bool Connecting() const { return connecting_; }
+
+  Ado_Db adoDb;
+  int sqlOpen = 0;  // 1 while the server database is open
+  LocalStore userDatabase;
+  LocalStore mapSetDatabase;
+
+ private:
+  struct Connections;
+  void BeginConnect(bool force);
+  void Connected(uint64_t generation, std::shared_ptr<Connections> result);
+
+  CKavroGyBl& gybl_;
+  Poster post_;
+  Ado_Db::ConnectionFactory factory_;
+  SteadyNow now_;
+  bool connecting_ = false;
+  bool failed_ = false;  // the last attempt failed, at lastFailure_
+  std::chrono::steady_clock::time_point lastFailure_;
+  uint64_t generation_ = 0;  // advanced by every close, so that older attempts are discarded
+  std::thread connectThread_;
+  std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+};

@@ -1,0 +1,240 @@
+#pragma once
+// Database test helpers: the PostgreSQL server that scripts/test.sh starts (KAVRO_TEST_PG_*), a
+// scratch database per test, temporary directories, both back ends behind one fixture, and a stub
+// connection that can hold its caller at a gate.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "db/AdoCom.h"
+#include "db/AdoSqlite.h"
+
+namespace dbtest {
+
+inline std::string Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value == nullptr ? std::string() : std::string(value);
+}
+
+// The test server; available only when the test script exported its connection data.
+struct PgServer {
+  std::string host = Env("KAVRO_TEST_PG_HOST");
+  int port = std::atoi(Env("KAVRO_TEST_PG_PORT").c_str());
+  std::string user = Env("KAVRO_TEST_PG_USER");
+  std::string database = Env("KAVRO_TEST_PG_DB");
+  bool available() const { return !host.empty() && port > 0 && !user.empty() && !database.empty(); }
+};
+
+#define SKIP_WITHOUT_POSTGRES()                                                                       \
+  if (!dbtest::PgServer().available())                                                                \
+  GTEST_SKIP()                                                                                        \
+      << "no PostgreSQL for this test: KAVRO_TEST_PG_HOST/PORT/USER/DB are not set (scripts/test.sh " \
+         "starts one)"
+
+inline int NextNumber() {
+  static std::atomic<int> counter{0};
+  return ++counter;
+}
+
+// A fresh, empty database on the test server, dropped when the test ends.
+class ScratchDatabase {
+ public:
+  ScratchDatabase() : name_("kavro_t" + std::to_string(getpid()) + "_" + std::to_string(NextNumber())) {
+    Admin("DROP DATABASE IF EXISTS " + name_);
+    created_ = Admin("CREATE DATABASE " + name_) == 1;
+  }
+  ~ScratchDatabase() { Admin("DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)"); }
+  bool created() const { return created_; }
+  const std::string& name() const { return name_; }
+  std::string ConnectionString() const { return ServerConnectionString(server_.host, server_.port, name_); }
+  const PgServer& server() const { return server_; }
+
+ private:
+  int Admin(const std::string& sql) {
+    Ado_Com admin;
+    if (admin.Open(ServerConnectionString(server_.host, server_.port, server_.database), server_.user, "") ==
+        0) {
+      return 0;
+    }
+    return admin.Execute(sql);
+  }
+
+  PgServer server_;
+  std::string name_;
+  bool created_ = false;
+};
+
+// A directory of its own under the system's temporary directory, removed at the end.
+class TempDir {
+ public:
+  TempDir()
+      : path_(std::filesystem::temp_directory_path() /
+              ("kavro-db-" + std::to_string(getpid()) + "-" + std::to_string(NextNumber()))) {
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  // The directory with a trailing "/", as programDirectory holds it.
+  std::string Directory() const { return path_.string() + "/"; }
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+enum class Backend { kSqlite, kPostgres };
+
+inline void PrintTo(Backend backend, std::ostream* out) {
+  *out << (backend == Backend::kSqlite ? "SQLite" : "PostgreSQL");
+}
+
+inline std::string BackendName(const ::testing::TestParamInfo<Backend>& info) {
+  return info.param == Backend::kSqlite ? "Sqlite" : "Postgres";
+}
+
+// A test that runs on each back end: a file in a temporary directory, or a scratch server database.
+class BackendTest : public ::testing::TestWithParam<Backend> {
+ protected:
+  void SetUp() override {
+    if (GetParam() == Backend::kPostgres) {
+      SKIP_WITHOUT_POSTGRES();
+      scratch_ = std::make_unique<ScratchDatabase>();
+      ASSERT_TRUE(scratch_->created());
+    } else {
+      dir_ = std::make_unique<TempDir>();
+    }
+  }
+
+  std::unique_ptr<Ado_InterFacce> NewConnection() const {
+    if (GetParam() == Backend::kPostgres) return std::make_unique<Ado_Com>();
+    return std::make_unique<Ado_Sqlite>();
+  }
+  std::string ConnectionString() const {
+    return GetParam() == Backend::kPostgres ? scratch_->ConnectionString() : dir_->File("test.db");
+  }
+  std::string User() const { return GetParam() == Backend::kPostgres ? scratch_->server().user : ""; }
+  // A new connection, opened.
+  std::unique_ptr<Ado_InterFacce> Connect() const {
+    auto connection = NewConnection();
+    EXPECT_EQ(connection->Open(ConnectionString(), User(), ""), 1);
+    return connection;
+  }
+  // The key column numbered by the database in the order rows are added.
+  std::string IdColumn() const {
+    return GetParam() == Backend::kPostgres ? "ID int GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY"
+                                            : "ID INTEGER PRIMARY KEY";
+  }
+  // A query of five rows (column v) that fails while producing the third.
+  std::string FailsAtThirdRow() const {
+    if (GetParam() == Backend::kPostgres) return "select 10 / (3 - x) as v from generate_series(1, 5) as x";
+    return "WITH RECURSIVE s(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM s WHERE x < 5) "
+           "SELECT CASE WHEN x = 3 THEN abs(-9223372036854775807 - 1) ELSE x END AS v FROM s";
+  }
+
+ private:
+  std::unique_ptr<ScratchDatabase> scratch_;
+  std::unique_ptr<TempDir> dir_;
+};
+
+// A gate that holds threads until it is opened.
+class Gate {
+ public:
+  explicit Gate(bool open = false) : open_(open) {}
+  void Pass() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    ++waiting_;
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return open_; });
+    --waiting_;
+  }
+  void Open() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_ = true;
+    changed_.notify_all();
+  }
+  void Close() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_ = false;
+  }
+  bool IsOpen() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return open_;
+  }
+  // Waits until a thread is held at the gate (or the deadline passes).
+  bool WaitForWaiter() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(10), [this] { return waiting_ > 0; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool open_;
+  int waiting_ = 0;
+};
+
+// A connection that records the statements it executes; Open and Execute pass their gates first.
+class StubConnection : public Ado_InterFacce {
+ public:
+  struct Shared {
+    Gate openGate{true};
+    Gate executeGate{true};
+    bool openResult = true;
+    std::mutex mutex;
+    std::vector<std::string> executed;
+    std::atomic<int> opens{0};
+    std::vector<std::string> Executed() {
+      std::lock_guard<std::mutex> lock(mutex);
+      return executed;
+    }
+  };
+  explicit StubConnection(std::shared_ptr<Shared> shared) : shared_(std::move(shared)) {}
+
+  using Ado_InterFacce::Execute;
+  using Ado_InterFacce::Select;
+  using Ado_InterFacce::SelectValue;
+  int Select(const std::string&, const SqlParams&, const std::vector<std::string>&,
+             std::vector<Ado_Row>&) override {
+    return open_ ? 1 : 0;
+  }
+  int SelectValue(const std::string&, const SqlParams&) override { return open_ ? 7 : 0; }
+  int Execute(const std::string& sql, const SqlParams&) override {
+    shared_->executeGate.Pass();
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    shared_->executed.push_back(sql);
+    return 1;
+  }
+  int ExecuteBatch(const StatementList& statements) override {
+    for (const Statement& s : statements) Execute(s);
+    return 1;
+  }
+  int Close() override {
+    open_ = false;
+    return 1;
+  }
+  int Open(const std::string&, const std::string&, const std::string&) override {
+    ++shared_->opens;
+    shared_->openGate.Pass();
+    open_ = shared_->openResult;
+    return open_ ? 1 : 0;
+  }
+  bool IsOpen() const override { return open_; }
+
+ private:
+  std::shared_ptr<Shared> shared_;
+  bool open_ = false;
+};
+
+}  // namespace dbtest
