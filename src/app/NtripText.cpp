@@ -26,14 +26,14 @@ std::string ReplaceAll(std::string text, std::string_view what, std::string_view
   return text;
 }
 
-std::string WordAt(std::string_view text, int n) {
+std::string FieldAt(std::string_view text, char separator, int n) {
   size_t start = 0;
   for (int i = 0; i < n; ++i) {
-    const size_t blank = text.find(' ', start);
-    if (blank == std::string_view::npos) return {};
-    start = blank + 1;
+    const size_t at = text.find(separator, start);
+    if (at == std::string_view::npos) return {};
+    start = at + 1;
   }
-  const size_t end = text.find(' ', start);
+  const size_t end = text.find(separator, start);
   return std::string(
       text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
 }

@@ -10,5 +10,7 @@ std::string HeaderValue(std::string_view request, std::string_view name, size_t 
 double NtripVersionOf(std::string_view request, double fallback);
 // Every occurrence of what replaced by with.
 std::string ReplaceAll(std::string text, std::string_view what, std::string_view with);
-// The n-th (from 0) word of text split at single blanks; empty when there are fewer.
-std::string WordAt(std::string_view text, int n);
+// The n-th (from 0) part of text split at each separator character; empty when there are fewer.
+std::string FieldAt(std::string_view text, char separator, int n);
+// The n-th (from 0) word of text split at single blanks.
+inline std::string WordAt(std::string_view text, int n) { return FieldAt(text, ' ', n); }

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "app/NtripText.h"
 #include "core/Base64.h"
 #include "core/ClientEntry.h"
 #include "core/StrFormat.h"
@@ -10,18 +11,6 @@ namespace {
 
 constexpr size_t kFieldLimit = 512;
 constexpr size_t kMarkerIndex = 4;
-
-// The n-th (from 0) "."-separated field of text; empty when there are fewer.
-std::string_view NthField(std::string_view text, int n) {
-  size_t start = 0;
-  for (int i = 0; i < n; ++i) {
-    const size_t dot = text.find('.', start);
-    if (dot == std::string_view::npos) return {};
-    start = dot + 1;
-  }
-  const size_t end = text.find('.', start);
-  return text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
-}
 
 }  // namespace
 
@@ -48,7 +37,7 @@ std::string DecodeReceiverField(std::string_view field, std::string_view alphabe
 
 void DecodeReceiverCode(ClientEntry& entry, std::string_view alphabet) {
   entry.receiverCodeKind = kReceiverCodeNone;
-  const std::string field(NthField(entry.agent, 4));
+  const std::string field = FieldAt(entry.agent, '.', 4);
   entry.receiverCode = field;
   if (field.empty()) return;
 

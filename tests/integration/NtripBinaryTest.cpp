@@ -141,16 +141,8 @@ TEST(NtripBinaryTest, RepeatsListsAndUnservedMountpoints) {
 
 // Listed users are passed on to an upstream caster; what it sends reaches the rover unchanged.
 TEST(NtripBinaryTest, ForwardedUserIsServedByTheUpstreamCaster) {
-  const int upstreamPort = FreeLoopbackPort();
-  const int listener = socket(AF_INET, SOCK_STREAM, 0);
-  int one = 1;
-  setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(upstreamPort));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(listen(listener, 4), 0);
+  int upstreamPort = 0;
+  const int listener = ListenLoopback(upstreamPort);
 
   CasterProcess caster;
   std::ofstream(caster.directory() / "USER.NAME")
@@ -195,7 +187,8 @@ TEST(NtripBinaryTest, Str2strUploadsAndReadsBackTheStream) {
   CasterProcess caster;
   ASSERT_TRUE(caster.Start());
   // str2str's input is a TCP server of this test, so the stream starts only once both are connected.
-  const int feedPort = FreeLoopbackPort();
+  int feedPort = 0;
+  const int feedListener = ListenLoopback(feedPort);
   const fs::path out = caster.directory() / "readback.rtcm3";
   const std::string casterAddress = "127.0.0.1:" + std::to_string(caster.port());
   auto spawn = [](std::vector<std::string> args) {
@@ -210,15 +203,6 @@ TEST(NtripBinaryTest, Str2strUploadsAndReadsBackTheStream) {
     }
     return pid;
   };
-  const int feedListener = socket(AF_INET, SOCK_STREAM, 0);
-  int one = 1;
-  setsockopt(feedListener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(feedPort));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(feedListener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(listen(feedListener, 1), 0);
 
   const pid_t server = spawn({"str2str", "-in", "tcpcli://127.0.0.1:" + std::to_string(feedPort), "-out",
                               "ntrips://:srcpw@" + casterAddress + "/STR2STR"});

@@ -30,6 +30,20 @@ inline int FreeLoopbackPort() {
   return ntohs(a.sin_port);
 }
 
+// A listening socket on 127.0.0.1 at a port the kernel chose (returned in port); blocking.
+inline int ListenLoopback(int& port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  port = ntohs(a.sin_port);
+  listen(fd, 8);
+  return fd;
+}
+
 // A client socket on 127.0.0.1:port, non-blocking after the connect; -1 when refused.
 inline int ConnectLoopback(int port, int receiveBuffer = 0) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
