@@ -3,13 +3,14 @@
 #include <cstring>
 #include <vector>
 
+#include "app/DeviceCommands.h"
 #include "app/KavroGyBl.h"
 #include "app/RoverRequest.h"
 #include "app/SourceRequest.h"
 #include "core/SharedChunk.h"
 
-int CasterHandlers::HandleDeviceLine(char* /*request*/, uint32_t /*socket*/) {
-  return 0;  // the receiver line protocol is not served yet
+int CasterHandlers::HandleDeviceLine(char* request, uint32_t socket) {
+  return ::HandleDeviceLine(gybl_, accounts_, std::string_view(request, std::strlen(request)), socket);
 }
 
 int CasterHandlers::HandleGetRequest(char* request, uint32_t socket) {

@@ -1,6 +1,6 @@
 #pragma once
-// The request and data handlers of the caster: NTRIP sources and rovers, and the data of
-// established connections.
+// The request and data handlers of the caster: NTRIP sources and rovers, the receivers' device lines,
+// and the data of established connections.
 #include "core/RequestClassifier.h"
 
 class AccountServices;
