@@ -160,6 +160,12 @@ TEST_F(DeviceCommandsTest, BaseLoginAndTheDuplicateRule) {
   EXPECT_EQ(events.lines.size(), lines);
   EXPECT_EQ(gybl.clientTable.at(7).statusText, "x");
   EXPECT_EQ(gybl.clientTable.at(7).clientType, "ROVE");
+
+  // The parameter is a leading decimal number; an out-of-range one saturates.
+  EXPECT_EQ(Line(8, "VORAN,BASE,STA8,A,s,12abc\r\n"), 1);
+  EXPECT_EQ(gybl.clientTable.at(8).deviceParam, 12);
+  EXPECT_EQ(Line(8, "VORAN,BASE,STA8,A,s,99999999999\r\n"), 1);
+  EXPECT_EQ(gybl.clientTable.at(8).deviceParam, 2147483647);
 }
 
 TEST_F(DeviceCommandsTest, RefusedLoginNames) {
@@ -198,7 +204,9 @@ TEST_F(DeviceCommandsTest, ListsLeaveOutTheRequesterAndMonitors) {
   Line(6, "VORAN,GETLINK\r\n");
   const std::string bases = "VORAN,LIST,STA1        [  0.0000   0.0000],STA2        [ 31.5000 121.2500],\r\n";
   EXPECT_EQ(Sent(6), bases + bases);
-  EXPECT_EQ(gybl.clientTable.at(9).classifyState, kClassifyUndecided);  // lists do not narrow
+  Line(9, "VORAN,GETBASE\r\n");  // before any login: answered, and the connection stays undecided
+  EXPECT_EQ(Sent(9), bases);
+  EXPECT_EQ(gybl.clientTable.at(9).classifyState, kClassifyUndecided);
 }
 
 TEST(DeviceListTest, ListStopsPastSixteenThousandCharacters) {
