@@ -18,7 +18,12 @@ constexpr int kUpstreamRtcm32 = 1;        // formatIndex of an RTCM 3.2 upstream
 
 int LinkToBase(ClientTable& table, const std::string& mountpoint, uint32_t roverSocket) {
   for (auto& [key, entry] : table) {
-    if (entry.links.erase(roverSocket) > 0) break;
+    if (entry.links.erase(roverSocket) > 0) {
+      // The rover has left that base: it must not go on naming it, or it would count as linked
+      // (never idle-closed) while nothing feeds it.
+      if (ClientEntry* rover = FindClient(table, roverSocket)) rover->links.erase(key);
+      break;
+    }
   }
   ClientEntry* base = nullptr;
   for (auto& [key, entry] : table) {

@@ -352,6 +352,9 @@ TEST_F(NtripHandlersTest, BaseChunksReachEachRoverOrItsNotice) {
   EXPECT_EQ(gybl.clientTable.at(5).links.count(8), 0u);
   EXPECT_EQ(gybl.clientTable.at(8).links, (std::map<uint32_t, std::string>{{9, "RTK2"}}));
   EXPECT_EQ(LinkToBase(gybl.clientTable, "NONE", 8), 0);
+  // A failed relink leaves the rover unlinked on both sides, so the tick can close it when idle.
+  EXPECT_EQ(gybl.clientTable.at(9).links.count(8), 0u);
+  EXPECT_TRUE(gybl.clientTable.at(8).links.empty());
 }
 
 TEST_F(NtripHandlersTest, UpstreamBlocksAreCutAndFencedRoversGetTheNotice) {
