@@ -205,22 +205,23 @@ TEST_F(GgaParserTest, RecordsFeedAndConsoleLines) {
   EXPECT_EQ(sends.sent[0].bytes, "rover1," + sentence);
   EXPECT_EQ(console.lines, std::vector<std::string>{"rover1 <-- " + sentence});
 
-  // Out of range, north or south: recorded and fed all the same, but not accepted.
-  for (const std::string& far : {Gga("4", "08", "", "9500.0,N"), Gga("4", "08", "", "9500.0,S"),
-                                 Sentence("GPGGA,1,3000.0,N,11400.0,E,4,08,,90001.0,,,,")}) {
+  // Out of range, north or south, or no number: recorded and fed all the same, but not accepted.
+  for (const std::string& far :
+       {Gga("4", "08", "", "9500.0,N"), Gga("4", "08", "", "9500.0,S"), Gga("4", "08", "", "nan,N"),
+        Sentence("GPGGA,1,3000.0,N,11400.0,E,4,08,,90001.0,,,,")}) {
     rover().statusText = "kept";
     EXPECT_EQ(Parse(far), 0) << far;
     EXPECT_EQ(rover().statusText, "kept");
   }
-  EXPECT_EQ(recorder.positions.size(), 4u);
-  EXPECT_EQ(sends.sent.size(), 4u);
+  EXPECT_EQ(recorder.positions.size(), 5u);
+  EXPECT_EQ(sends.sent.size(), 5u);
   EXPECT_EQ(rover().ggaCounters[5], 1);
 
   gybl.settings.flags.saveGga = 0;
   gybl.settings.flags.positionManagement = 0;
   EXPECT_EQ(Parse(sentence), 1);
-  EXPECT_EQ(recorder.positions.size(), 4u);
-  EXPECT_EQ(sends.sent.size(), 4u);
+  EXPECT_EQ(recorder.positions.size(), 5u);
+  EXPECT_EQ(sends.sent.size(), 5u);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #pragma once
 // Helpers for the stream decoder tests: frames built bit by bit, sinks that record what the
 // decoders report, and the recorded real streams of the shared data folder.
-#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <filesystem>
@@ -50,11 +49,9 @@ inline uint32_t BitwiseCrc24q(const uint8_t* data, size_t n) {
 
 // D3, 6 zero bits, the 10-bit length, the payload and its CRC-24Q.
 inline Bytes Rtcm3Frame(const Bytes& payload) {
-  Bytes frame(payload.size() + 3);
-  frame[0] = 0xD3;
-  frame[1] = static_cast<uint8_t>(payload.size() >> 8);
-  frame[2] = static_cast<uint8_t>(payload.size() & 0xFF);
-  std::copy(payload.begin(), payload.end(), frame.begin() + 3);
+  Bytes frame = {0xD3, static_cast<uint8_t>(payload.size() >> 8),
+                 static_cast<uint8_t>(payload.size() & 0xFF)};
+  frame.insert(frame.end(), payload.begin(), payload.end());
   const uint32_t crc = BitwiseCrc24q(frame.data(), frame.size());
   frame.push_back(static_cast<uint8_t>(crc >> 16));
   frame.push_back(static_cast<uint8_t>(crc >> 8));
