@@ -25,6 +25,7 @@
 #include "core/LocalTime.h"
 #include "core/Messages.h"
 #include "db/KavroDatabase.h"
+#include "gnss/DecoderContext.h"
 #include "link/UpstreamReport.h"
 #include "reports/IpLocation.h"
 
@@ -66,7 +67,11 @@ int RunCaster(const std::string& programDirectory) {
   steps.Attach(&database);
   NoAccounts accounts(gybl.settings.flags);
   CasterServices services(gybl, accounts, io.get_executor());
-  CasterHandlers handlers(gybl, accounts, services);
+  // No debug console yet; the position trail of the records plugs in here.
+  DecoderConsole console;
+  PositionRecorder positions;
+  DecoderContext decoders{monitor, console, positions, gybl.settings.flags.saveGga};
+  CasterHandlers handlers(gybl, accounts, services, decoders);
   CMainFrame frame(io, gybl, handlers);
   database.OpenLocalDatabase();
 

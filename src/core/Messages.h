@@ -53,4 +53,4 @@ enum class CloseReason : int {
 // Codes of the grid (1527), tree (1525) and map (1529) notifications used by the connection core.
 enum GridCode : int { kGridAdded = 0, kGridRemoved = 4, kGridCounters = 5 };
 enum TreeCode : int { kTreeEntryClosing = 4, kTreeServiceStopped = 9, kTreeServiceStarted = 10 };
-enum MapCode : int { kMapEntryClosed = 7, kMapServiceStopped = 12 };
+enum MapCode : int { kMapRoverPosition = 0, kMapEntryClosed = 7, kMapServiceStopped = 12 };

@@ -16,6 +16,8 @@ class DecoderConsole {
   // True while the console is shown with "Decoder" on and watches this socket. Decoders only
   // compose their lines when it is.
   virtual bool WantsDecoderLines(uint32_t /*socket*/) const { return false; }
+  // True while the console is shown and watches this socket, in either of its modes.
+  virtual bool WatchesSocket(uint32_t socket) const { return WantsDecoderLines(socket); }
   // One decoder line; it may hold any byte a base sent.
   virtual void AddDecoderLine(std::string_view /*line*/) {}
 };

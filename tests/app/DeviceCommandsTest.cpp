@@ -12,6 +12,7 @@
 #include "app/KavroGyBl.h"
 #include "app/NtripServices.h"
 #include "core/RequestClassifier.h"
+#include "gnss/DecoderContext.h"
 #include "gnss/Geodesy.h"
 #include "support/SendRecorder.h"
 
@@ -69,7 +70,7 @@ class DeviceCommandsTest : public ::testing::Test {
       : clock({2015, 2, 1, 2, 9, 5, 7, 0}),
         gybl(Settings{}, clock, events, steps),
         sockets(gybl),
-        handlers(gybl, accounts, services),
+        handlers(gybl, accounts, services, decoders),
         classifier(gybl.clientTable, handlers) {}
 
   ClientEntry& Entry(uint32_t socket) {
@@ -106,6 +107,9 @@ class DeviceCommandsTest : public ::testing::Test {
   testsupport::SendRecorder sockets;
   Accounts accounts;
   NoServices services;
+  DecoderConsole console;
+  PositionRecorder recorder;
+  DecoderContext decoders{events, console, recorder, gybl.settings.flags.saveGga};
   CasterHandlers handlers;
   RequestClassifier classifier;
 };

@@ -97,7 +97,7 @@ class NtripHandlersTest : public ::testing::Test {
       : clock({2015, 2, 1, 2, 9, 5, 7, 0}),
         gybl(Settings{}, clock, monitor, steps),
         sockets(gybl),
-        handlers(gybl, accounts, services),
+        handlers(gybl, accounts, services, decoders),
         housekeeping(gybl) {
     gybl.SetSocketLayer(&sockets);
     gybl.buildNumber = 150202;
@@ -143,6 +143,9 @@ class NtripHandlersTest : public ::testing::Test {
   CapturingSockets sockets;
   FakeAccounts accounts;
   FakeServices services;
+  DecoderConsole console;
+  PositionRecorder recorder;
+  DecoderContext decoders{monitor, console, recorder, gybl.settings.flags.saveGga};
   CasterHandlers handlers;
   Housekeeping housekeeping;
 };

@@ -11,6 +11,7 @@
 #include "app/Housekeeping.h"
 #include "app/MainFrame.h"
 #include "core/Base64.h"
+#include "gnss/DecoderContext.h"
 #include "support/Loopback.h"
 
 namespace {
@@ -34,7 +35,7 @@ class StaleCloseTest : public ::testing::Test {
       : gybl(Settings{}, clock, monitor, steps),
         accounts(gybl.settings.flags),
         services(gybl, accounts, io.get_executor()),
-        handlers(gybl, accounts, services),
+        handlers(gybl, accounts, services, decoders),
         frame(io, gybl, handlers),
         housekeeping(gybl) {
     gybl.localAddresses = {"127.0.0.1"};
@@ -77,6 +78,9 @@ class StaleCloseTest : public ::testing::Test {
   CKavroGyBl gybl;
   NoAccounts accounts;
   CasterServices services;
+  DecoderConsole console;
+  PositionRecorder recorder;
+  DecoderContext decoders{monitor, console, recorder, gybl.settings.flags.saveGga};
   CasterHandlers handlers;
   CMainFrame frame;
   Housekeeping housekeeping;

@@ -97,7 +97,6 @@ TEST(DeviceBinaryTest, DeviceBaseStreamReachesALinkedDeviceRover) {
 }
 
 TEST(DeviceBinaryTest, GgaMonitorReceivesTheRoversGga) {
-  GTEST_SKIP() << "needs the GGA feed";
   CasterProcess caster(kPositionManagement);
   ASSERT_TRUE(caster.Start());
   const int monitor = DeviceLogin(caster.port(), "VORAN,GETGGA,mon1,Monitor,-,0\r\n");
