@@ -188,8 +188,7 @@ int UserAccounts::ChargeLocal(const std::string& user, const std::string& accoun
         gybl_.workAreaList.empty() ? SqlParam(nullptr) : SqlParam(gybl_.workAreaList.front());
     ok = recordset.Execute(
         "INSERT INTO USERPASSWORD(UserUser, USERPASSWORD, PUSERTIME, USERLX, Measure_unit, PUSEDATA, "
-        "USERTIME, "
-        "USERTIME_LAST, ScopeName) VALUES ($1, $2, 0, 0, $3, $4, $5, $6, $7)",
+        "USERTIME, USERTIME_LAST, ScopeName) VALUES ($1, $2, 0, 0, $3, $4, $5, $6, $7)",
         {accountName, accountName, unit, today, charged, charged, area});
   } else {
     const int last = FieldInt(rows.front().Get("USERTIME_LAST"));
@@ -228,17 +227,15 @@ AccountValues UserAccounts::QueryAccount(const std::string& user, const std::str
   const bool server = database_.OpenSqlDatabase() == 1;
   if (server) {
     database_.ServerSelect(
-        "select PUSERTIME, USERTIME, PUSEDATA, USERLX, Measure_unit, Contact_person, Telephone from "
-        "SER_UserDB "
-        "where UserName=$1 and USERPASSWORD=$2 order by ID",
+        "select PUSERTIME, USERTIME, PUSEDATA, USERLX, Measure_unit, Contact_person, Telephone "
+        "from SER_UserDB where UserName=$1 and USERPASSWORD=$2 order by ID",
         {user, password}, kColumns, rows);
   } else {
     LocalStore::Recordset recordset = database_.userDatabase.Take();
     if (!recordset) return values;
     recordset.Select(
-        "SELECT PUSERTIME, USERTIME, PUSEDATA, USERLX, Measure_unit, Contact_person, Telephone FROM "
-        "USERPASSWORD "
-        "WHERE UserUser=$1 AND USERPASSWORD=$2 ORDER BY rowid LIMIT 1",
+        "SELECT PUSERTIME, USERTIME, PUSEDATA, USERLX, Measure_unit, Contact_person, Telephone "
+        "FROM USERPASSWORD WHERE UserUser=$1 AND USERPASSWORD=$2 ORDER BY rowid LIMIT 1",
         {user, password}, kColumns, rows);
   }
   if (rows.empty()) {

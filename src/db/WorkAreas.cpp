@@ -199,10 +199,9 @@ int WorkAreas::DeleteWorkArea(const std::string& name) {
       return 0;
     }
     if (!rows.empty()) return 0;
-    if (recordset.Execute(
-            "DELETE FROM Scope WHERE rowid=(SELECT rowid FROM Scope WHERE Name=$1 ORDER BY rowid "
-            "LIMIT 1)",
-            {name}) == 0) {
+    if (recordset.Execute("DELETE FROM Scope WHERE rowid=(SELECT rowid FROM Scope WHERE Name=$1 "
+                          "ORDER BY rowid LIMIT 1)",
+                          {name}) == 0) {
       gybl_.Log(database_.FailureText(), kLogRed);
       return 0;
     }

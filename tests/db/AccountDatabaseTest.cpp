@@ -546,6 +546,21 @@ TEST_P(AccountTest, BusyRecordsetAndMissingTable) {
   EXPECT_TRUE(monitor.HasLine("USERPASSWORD 数据库打开失败 7", kLogRed));
 }
 
+TEST_P(AccountTest, LostServerConnectionIsOpenedAgain) {
+  if (!Server()) GTEST_SKIP() << "the server back end only";
+  AddAccount({.name = "rover"});
+  SetFlags(1, 0);
+  ASSERT_EQ(server->Execute("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname=$1 AND "
+                            "pid<>pg_backend_pid()",
+                            {scratch->name()}),
+            1);
+  EXPECT_EQ(Check("rover", "pw").errorCode, 7);
+  EXPECT_EQ(database.sqlOpen, 0);  // closed, so that the next operation connects again
+  EXPECT_EQ(Check("rover", "pw").errorCode, 7);
+  ASSERT_TRUE(testsupport::RunUntil(io, [&] { return database.sqlOpen == 1; }));
+  EXPECT_TRUE(Check("rover", "pw").ok);
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, AccountTest, ::testing::Values(Backend::kSqlite, Backend::kPostgres),
                          dbtest::BackendName);
 
