@@ -9,7 +9,14 @@ AccountDatabase::AccountDatabase(CKavroGyBl& gybl, KavroDatabase& database)
       records(gybl, database, accounts),
       gybl_(gybl),
       database_(database) {
-  database_.SetOpenedHandler([this] { areas.LoadWorkAreas(); });
+  // A new server database has no work areas yet (its tables are still queued).
+  database_.SetOpenedHandler([this](bool created) {
+    if (created) {
+      gybl_.workAreaList.clear();
+    } else {
+      areas.LoadWorkAreas();
+    }
+  });
 }
 
 AccountDatabase::~AccountDatabase() { database_.SetOpenedHandler(nullptr); }

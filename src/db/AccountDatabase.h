@@ -14,7 +14,7 @@ class KavroDatabase;
 
 class AccountDatabase : public AccountServices, public PositionRecorder {
  public:
-  // Reloads the work-area list each time the server database opens.
+  // Loads the work-area list again each time the server database opens.
   AccountDatabase(CKavroGyBl& gybl, KavroDatabase& database);
   ~AccountDatabase() override;
   AccountDatabase(const AccountDatabase&) = delete;

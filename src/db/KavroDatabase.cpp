@@ -114,8 +114,9 @@ void KavroDatabase::Connected(uint64_t generation, std::shared_ptr<Connections> 
     sqlOpen = 1;
     failed_ = false;
     gybl_.Log(StrFormat("%s OpenDBSQL", gybl_.textList[2].c_str()), kLogNormal);
-    if (CheckServerVersion() == 0) CreateServerTables();
-    if (opened_) opened_();
+    const bool created = CheckServerVersion() == 0;
+    if (created) CreateServerTables();
+    if (opened_) opened_(created);
     return;
   }
   failed_ = true;

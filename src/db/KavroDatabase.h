@@ -64,8 +64,9 @@ class KavroDatabase {
   // The text of a failed operation's red line: item [0] of text 62452, loaded when the line is written
   // (choosing the back end loads the texts of the open lines).
   std::string FailureText();
-  // Called on the main thread each time the server database has opened.
-  void SetOpenedHandler(std::function<void()> handler) { opened_ = std::move(handler); }
+  // Called on the main thread each time the server database has opened; created: its tables were only
+  // just queued for creation (a new database), so they hold nothing yet.
+  void SetOpenedHandler(std::function<void(bool created)> handler) { opened_ = std::move(handler); }
 
   Ado_Db adoDb;
   int sqlOpen = 0;  // 1 while the server database is open
@@ -86,6 +87,6 @@ class KavroDatabase {
   std::chrono::steady_clock::time_point lastFailure_;
   uint64_t generation_ = 0;  // advanced by every close, so that older attempts are discarded
   std::thread connectThread_;
-  std::function<void()> opened_;
+  std::function<void(bool)> opened_;
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
