@@ -2,7 +2,6 @@
 // The account database as the login handlers see it: work areas, the user check and the event record.
 #include <string>
 
-#include "app/Settings.h"
 #include "reports/StatusPage.h"
 
 struct ClientEntry;
@@ -31,19 +30,4 @@ class AccountServices {
   // True while the server database is configured but not open: a source is then admitted unchecked
   // under password protection.
   virtual bool ServerDatabaseDown() { return false; }
-};
-
-// An empty account store: no work areas and no accounts. As with an empty user table, an unknown
-// user is admitted (code 1 kept) unless passwordProtection or autoCreateUserOff is on.
-class NoAccounts : public AccountServices {
- public:
-  explicit NoAccounts(const OptionFlags& flags) : flags_(flags) {}
-  int LookupUserArea(const std::string&, ClientEntry&) override { return 0; }  // no fence
-  UserCheck CheckUser(const std::string&, const std::string&, ClientEntry&) override {
-    return {flags_.passwordProtection == 0 && flags_.autoCreateUserOff == 0, 0, 1};
-  }
-  void LogEvent(const std::string&, int, const std::string&) override {}
-
- private:
-  const OptionFlags& flags_;
 };

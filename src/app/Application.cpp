@@ -7,7 +7,6 @@
 #include <functional>
 #include <utility>
 
-#include "app/AccountServices.h"
 #include "app/CasterHandlers.h"
 #include "app/CasterServices.h"
 #include "app/CasterSteps.h"
@@ -24,6 +23,7 @@
 #include "app/WorkspaceTree.h"
 #include "core/LocalTime.h"
 #include "core/Messages.h"
+#include "db/AccountDatabase.h"
 #include "db/KavroDatabase.h"
 #include "gnss/DecoderContext.h"
 #include "link/UpstreamReport.h"
@@ -64,8 +64,9 @@ int RunCaster(const std::string& programDirectory) {
   boost::asio::io_context io;
   // Database results that the worker threads produce are handled on the main thread.
   KavroDatabase database(gybl, [&io](std::function<void()> work) { boost::asio::post(io, std::move(work)); });
+  AccountDatabase accounts(gybl, database);
   steps.Attach(&database);
-  NoAccounts accounts(gybl.settings.flags);
+  steps.AttachAccounts(&accounts);
   CasterServices services(gybl, accounts, io.get_executor());
   // No debug console yet; the position trail of the records plugs in here.
   DecoderConsole console;
@@ -74,6 +75,7 @@ int RunCaster(const std::string& programDirectory) {
   CasterHandlers handlers(gybl, accounts, services, decoders);
   CMainFrame frame(io, gybl, handlers);
   database.OpenLocalDatabase();
+  accounts.areas.LoadWorkAreas();
 
   boost::asio::signal_set signals(io, SIGINT, SIGTERM);
   signals.async_wait([&](const boost::system::error_code& error, int) {

@@ -91,6 +91,8 @@ class CKavroGyBl {
   std::string versionText;
   int buildNumber = 0;
   std::vector<std::string> localAddresses;
+  // The names of the work areas, as the work-area dialog lists them; the first is the default area.
+  std::vector<std::string> workAreaList;
 
  private:
   // The language table, following the current language settings and languageFile.

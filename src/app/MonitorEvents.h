@@ -39,4 +39,6 @@ class MonitorEvents {
   virtual void OnMap(int /*code*/, const ClientEntry* /*entry*/) {}
   // 1531: statistics refresh.
   virtual void OnStatistics(const Statistics& /*statistics*/) {}
+  // A message box for the operator (also written as a red log line by the caller).
+  virtual void OnNotice(const std::string& /*text*/) {}
 };

@@ -13,6 +13,8 @@ namespace {
 
 // Local open failed, SQL open failed, SQL open succeeded.
 constexpr int kTextDatabaseOpen = 62447;
+// Failure of a database operation.
+constexpr int kTextDatabaseFailed = 62452;
 constexpr const char* kUserDatabaseFile = "Kavro202.db";
 constexpr const char* kMapSetFile = "KavroMapSet.db";
 
@@ -112,7 +114,9 @@ void KavroDatabase::Connected(uint64_t generation, std::shared_ptr<Connections> 
     sqlOpen = 1;
     failed_ = false;
     gybl_.Log(StrFormat("%s OpenDBSQL", gybl_.textList[2].c_str()), kLogNormal);
-    if (CheckServerVersion() == 0) CreateServerTables();
+    const bool created = CheckServerVersion() == 0;
+    if (created) CreateServerTables();
+    if (opened_) opened_(created);
     return;
   }
   failed_ = true;
@@ -123,6 +127,19 @@ void KavroDatabase::Connected(uint64_t generation, std::shared_ptr<Connections> 
 int KavroDatabase::CheckServerVersion() { return ::CheckServerVersion(adoDb); }
 
 int KavroDatabase::CreateServerTables() { return ::CreateServerTables(adoDb); }
+
+int KavroDatabase::ServerSelect(const std::string& sql, const SqlParams& params,
+                                const std::vector<std::string>& columns, std::vector<Ado_Row>& rows) {
+  if (adoDb.Select(sql, params, columns, rows) == 1) return 1;
+  Ado_InterFacce* connection = adoDb.connection();
+  if (sqlOpen == 1 && (connection == nullptr || !connection->IsOpen())) CloseSqlDatabase();
+  return 0;
+}
+
+std::string KavroDatabase::FailureText() {
+  gybl_.LoadTexts(kTextDatabaseFailed);
+  return gybl_.textList[0];
+}
 
 int KavroDatabase::CloseSqlDatabase() {
   ++generation_;

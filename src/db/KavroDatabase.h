@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "db/AdoDb.h"
 #include "db/LocalStore.h"
@@ -54,6 +56,18 @@ class KavroDatabase {
   // True while a background connection attempt runs.
   bool Connecting() const { return connecting_; }
 
+  // A query on the server database for the operations on accounts, work areas and records. 1 when it
+  // ran; 0 when it failed, and then, if the connection was lost, the server database is closed so that
+  // the next operation connects again.
+  int ServerSelect(const std::string& sql, const SqlParams& params, const std::vector<std::string>& columns,
+                   std::vector<Ado_Row>& rows);
+  // The text of a failed operation's red line: item [0] of text 62452, loaded when the line is written
+  // (choosing the back end loads the texts of the open lines).
+  std::string FailureText();
+  // Called on the main thread each time the server database has opened; created: its tables were only
+  // just queued for creation (a new database), so they hold nothing yet.
+  void SetOpenedHandler(std::function<void(bool created)> handler) { opened_ = std::move(handler); }
+
   Ado_Db adoDb;
   int sqlOpen = 0;  // 1 while the server database is open
   LocalStore userDatabase;
@@ -73,5 +87,6 @@ class KavroDatabase {
   std::chrono::steady_clock::time_point lastFailure_;
   uint64_t generation_ = 0;  // advanced by every close, so that older attempts are discarded
   std::thread connectThread_;
+  std::function<void(bool)> opened_;
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
