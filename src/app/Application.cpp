@@ -68,10 +68,9 @@ int RunCaster(const std::string& programDirectory) {
   steps.Attach(&database);
   steps.AttachAccounts(&accounts);
   CasterServices services(gybl, accounts, io.get_executor());
-  // No debug console yet; the position trail of the records plugs in here.
+  // No debug console yet: decoder lines are not composed. Positions go to the records.
   DecoderConsole console;
-  PositionRecorder positions;
-  DecoderContext decoders{monitor, console, positions, gybl.settings.flags.saveGga};
+  DecoderContext decoders{monitor, console, accounts, gybl.settings.flags.saveGga};
   CasterHandlers handlers(gybl, accounts, services, decoders);
   CMainFrame frame(io, gybl, handlers);
   database.OpenLocalDatabase();

@@ -20,6 +20,7 @@
 #include "link/LoopbackServer.h"
 #include "support/GnssFrames.h"
 #include "support/Nmea.h"
+#include "support/NoAccounts.h"
 #include "support/SendRecorder.h"
 
 namespace {
@@ -95,7 +96,7 @@ class DataDispatchTest : public ::testing::Test {
   ServiceSteps steps;
   CKavroGyBl gybl;
   SendRecorder sends;
-  NoAccounts accounts;
+  testsupport::NoAccounts accounts;
   QuietServices services;
   DecoderConsole console;
   PositionRecorder recorder;

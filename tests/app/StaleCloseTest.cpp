@@ -13,6 +13,7 @@
 #include "core/Base64.h"
 #include "gnss/DecoderContext.h"
 #include "support/Loopback.h"
+#include "support/NoAccounts.h"
 
 namespace {
 
@@ -76,7 +77,7 @@ class StaleCloseTest : public ::testing::Test {
   Lines monitor;
   ServiceSteps steps;
   CKavroGyBl gybl;
-  NoAccounts accounts;
+  testsupport::NoAccounts accounts;
   CasterServices services;
   DecoderConsole console;
   PositionRecorder recorder;

@@ -299,14 +299,16 @@ TEST_P(AccountTest, AutomaticAccounts) {
 TEST_P(AccountTest, WorkAreaRoundTripAndDuplicates) {
   EXPECT_EQ(accounts.areas.AddWorkArea("North"), 1);
   Flush();
+  // Six decimals that no single-precision column keeps.
   const AreaParameters saved{1.25, -2.5, 3.75, 0.5, -0.25, 0.125, 1.5, 1, 1};
-  EXPECT_EQ(accounts.areas.SaveWorkArea("North", {30.0, 31.0, 114.5, 113.5}, saved), 1);
+  EXPECT_EQ(accounts.areas.SaveWorkArea("North", {30.123456, 31.654321, 114.123456, 113.987654}, saved), 1);
   EXPECT_EQ(accounts.areas.SaveWorkArea("Nowhere", {1, 2, 3, 4}, saved), 0);
   Flush();
   AreaBounds bounds{};
   AreaParameters read{};
   ASSERT_EQ(accounts.areas.GetWorkArea("North", bounds, read), 1);
-  const double expected[] = {30.0, 31.0, 114.5, 113.5, 1.25, -2.5, 3.75, 0.5, -0.25, 0.125, 1.5};
+  const double expected[] = {30.123456, 31.654321, 114.123456, 113.987654, 1.25, -2.5,
+                             3.75,      0.5,       -0.25,      0.125,      1.5};
   const double got[] = {bounds[0], bounds[1], bounds[2], bounds[3], read.dx, read.dy,
                         read.dz,   read.rx,   read.ry,   read.rz,   read.sf};
   for (int i = 0; i < 11; ++i) EXPECT_NEAR(got[i], expected[i], 1e-6) << i;
@@ -485,7 +487,7 @@ TEST_P(AccountTest, CountUsersReadsTheLocalFile) {
 
 TEST_P(AccountTest, PositionsAndEvents) {
   const std::string gga = "$GPGGA,020000.00,3030.0000,N,11415.0000,E,1,08,1.0,20.1,M,0.0,M,,*4B\r\n";
-  EXPECT_EQ(accounts.RecordPosition("MOUNT1", gga, 30.5, 114.25, 20.125), 1);
+  EXPECT_EQ(accounts.RecordPosition("MOUNT1", gga, 30.5, 114.2512345, 20.125), 1);
   accounts.LogEvent("it's me", 6, "密码错误");
   Flush();
   const std::string file = dir.File("GGA/GGA20150202.txt");
@@ -498,7 +500,7 @@ TEST_P(AccountTest, PositionsAndEvents) {
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(FieldText(rows[0]["Time"]), "2015/02/02_10:00:00");
     EXPECT_EQ(FieldText(rows[0]["GGA"]), gga);
-    EXPECT_NEAR(FieldDouble(rows[0]["L"]), 114.25, 1e-4);
+    EXPECT_NEAR(FieldDouble(rows[0]["L"]), 114.2512345, 1e-7);
     EXPECT_EQ(server->SelectValue("SELECT ENum FROM SER_LOG WHERE UserName=$1 AND Comment=$2 AND Time=$3",
                                   {"it's me", "密码错误", "2015/02/02_10:00:00"}),
               6);
@@ -506,7 +508,7 @@ TEST_P(AccountTest, PositionsAndEvents) {
     std::ifstream in(file, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
-    EXPECT_EQ(text.str(), "2015/02/02_10:00:00 MOUNT1           30.50000000 114.25000000   20.125 " + gga);
+    EXPECT_EQ(text.str(), "2015/02/02_10:00:00 MOUNT1           30.50000000 114.25123450   20.125 " + gga);
   }
 }
 
