@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "core/StrFormat.h"
+#include "reports/StatusPage.h"
 
 namespace {
 
@@ -75,39 +76,21 @@ std::string Placemark(const LocalTime& now, const std::string& userName, double 
 }  // namespace
 
 std::string XmlText(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
+  // Control characters and broken UTF-8 would make the file unreadable: they become "?".
+  std::string clean;
+  clean.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
     const size_t length = Utf8Length(text, i);
     const auto c = static_cast<unsigned char>(text[i]);
     if (length == 0 || c < 0x20 || c == 0x7F) {
-      out += '?';
+      clean += '?';
       i += 1;
       continue;
     }
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&apos;";
-        break;
-      default:
-        out.append(text, i, length);
-        break;
-    }
+    clean.append(text, i, length);
     i += length;
   }
-  return out;
+  return EscapeHtml(clean);
 }
 
 std::string KmlFileName(const LocalTime& date) {

@@ -30,7 +30,7 @@ struct UserStatus {
 std::string ReadStatusTemplate(const std::string& path);
 // Walks the table in socket order over the entries whose userName equals the user name.
 UserStatus UserConnectionStatus(const ClientTable& table, const std::string& userName);
-// Text with the HTML special characters & < > " ' written as entities.
+// Text with the HTML and XML special characters & < > " ' written as entities.
 std::string EscapeHtml(const std::string& text);
 // Replaces every placeholder of the template with its value, HTML-escaped. Only the template's own
 // text is searched, so an inserted value is never taken for a placeholder.

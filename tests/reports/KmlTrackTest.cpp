@@ -75,7 +75,7 @@ TEST_F(KmlTrackTest, ClientNamesCannotBreakTheXml) {
   ASSERT_EQ(AddKmlPoint(Dir(), now, name, 1.5, -2.5, 0.0), 1);
   ASSERT_EQ(AddKmlPoint(Dir(), now, "second", -89.9, -179.9, 12.0), 1);
   const std::string text = Read("20150201.kml");
-  EXPECT_NE(text.find("<name>a&lt;b&gt;&amp;&quot;c&apos;&lt;/name&gt;&lt;x&gt;??张三</name>"),
+  EXPECT_NE(text.find("<name>a&lt;b&gt;&amp;&quot;c&#39;&lt;/name&gt;&lt;x&gt;??张三</name>"),
             std::string::npos);
 
   // An XML parser reads the file: two placemarks with their names and coordinates.
