@@ -6,14 +6,14 @@
 
 namespace {
 
-struct FramerSpec {
+struct FramerWords {
   std::string_view keyword;
   std::string_view terminator;
 };
 
-constexpr FramerSpec kDeviceSpec{"VORAN", "\r\n"};
-constexpr FramerSpec kGetSpec{"GET", "\r\n\r\n"};
-constexpr FramerSpec kSourceSpec{"SOURCE", "\r\n\r\n"};
+constexpr FramerWords kDeviceWords{"VORAN", "\r\n"};
+constexpr FramerWords kGetWords{"GET", "\r\n\r\n"};
+constexpr FramerWords kSourceWords{"SOURCE", "\r\n\r\n"};
 
 bool Runs(int32_t state, int32_t narrowed) { return state == kClassifyUndecided || state == narrowed; }
 
@@ -96,11 +96,11 @@ void RequestClassifier::TakeRequest(CBuffer& buffer, int n) {
 }
 
 int RequestClassifier::RunFramer(Framer framer, uint32_t socket) {
-  const FramerSpec& spec = framer == Framer::kDevice ? kDeviceSpec
-                           : framer == Framer::kGet  ? kGetSpec
-                                                     : kSourceSpec;
-  const int keywordLength = static_cast<int>(spec.keyword.size());
-  const int terminatorLength = static_cast<int>(spec.terminator.size());
+  const FramerWords& words = framer == Framer::kDevice ? kDeviceWords
+                             : framer == Framer::kGet  ? kGetWords
+                                                       : kSourceWords;
+  const int keywordLength = static_cast<int>(words.keyword.size());
+  const int terminatorLength = static_cast<int>(words.terminator.size());
   auto bufferOf = [&](ClientEntry& entry) -> CBuffer& {
     return framer == Framer::kDevice ? *entry.deviceBuffer
            : framer == Framer::kGet  ? *entry.getBuffer
@@ -113,14 +113,14 @@ int RequestClassifier::RunFramer(Framer framer, uint32_t socket) {
     CBuffer& buffer = bufferOf(*entry);
     if (buffer.Length() < keywordLength) return 1;
 
-    const int start = KeywordStart(buffer, spec.keyword);
+    const int start = KeywordStart(buffer, words.keyword);
     if (start > 0) {
       if (!PassOn(framer, socket, std::min(start, static_cast<int>(kRequestAreaSize)))) return 1;
       continue;  // the loop's length test ends it once fewer bytes than the keyword remain
     }
 
     // The buffer begins with the keyword.
-    const int end = buffer.Find(spec.terminator.data(), terminatorLength, 0);
+    const int end = buffer.Find(words.terminator.data(), terminatorLength, 0);
     if (framer == Framer::kDevice) {
       int n = end;
       if (end == 0) {
