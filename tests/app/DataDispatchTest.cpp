@@ -21,21 +21,13 @@
 #include "support/GnssFrames.h"
 #include "support/Nmea.h"
 #include "support/NoAccounts.h"
+#include "support/QuietServices.h"
 #include "support/SendRecorder.h"
 
 namespace {
 
 using namespace testsupport;
 namespace fs = std::filesystem;
-
-class QuietServices : public NtripServices {
- public:
-  void Sourcetable(uint32_t, double, double, double, double) override {}
-  void FilteredSourcetable(const std::string&, uint32_t) override {}
-  void StatusPage(const std::string&, const std::string&, uint32_t) override {}
-  void ConnectUpstream(uint32_t, std::function<void(bool)>) override {}
-  void SendUpstream(uint32_t, const std::string&) override {}
-};
 
 constexpr double kMetre = 1.0 / (3600.0 * 30.0);  // one unit of the nearest-base measure, in degrees
 

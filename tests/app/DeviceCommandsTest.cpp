@@ -14,6 +14,7 @@
 #include "core/RequestClassifier.h"
 #include "gnss/DecoderContext.h"
 #include "gnss/Geodesy.h"
+#include "support/QuietServices.h"
 #include "support/SendRecorder.h"
 
 namespace {
@@ -53,15 +54,6 @@ class Accounts : public AccountServices {
   int rights = 0;
   bool databaseDown = false;
   std::vector<std::string> looked, checked, events;
-};
-
-class NoServices : public NtripServices {
- public:
-  void Sourcetable(uint32_t, double, double, double, double) override {}
-  void FilteredSourcetable(const std::string&, uint32_t) override {}
-  void StatusPage(const std::string&, const std::string&, uint32_t) override {}
-  void ConnectUpstream(uint32_t, std::function<void(bool)>) override {}
-  void SendUpstream(uint32_t, const std::string&) override {}
 };
 
 class DeviceCommandsTest : public ::testing::Test {
@@ -106,7 +98,7 @@ class DeviceCommandsTest : public ::testing::Test {
   CKavroGyBl gybl;
   testsupport::SendRecorder sockets;
   Accounts accounts;
-  NoServices services;
+  testsupport::QuietServices services;
   DecoderConsole console;
   PositionRecorder recorder;
   DecoderContext decoders{events, console, recorder, gybl.settings.flags.saveGga};

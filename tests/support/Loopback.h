@@ -17,19 +17,6 @@
 
 namespace testsupport {
 
-// A port on 127.0.0.1 that was free a moment ago.
-inline int FreeLoopbackPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
-}
-
 // A listening socket on 127.0.0.1 at a port the kernel chose (returned in port); blocking.
 inline int ListenLoopback(int& port) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -42,6 +29,13 @@ inline int ListenLoopback(int& port) {
   port = ntohs(a.sin_port);
   listen(fd, 8);
   return fd;
+}
+
+// A port on 127.0.0.1 that was free a moment ago.
+inline int FreeLoopbackPort() {
+  int port = 0;
+  close(ListenLoopback(port));
+  return port;
 }
 
 // A client socket on 127.0.0.1:port, non-blocking after the connect; -1 when refused.
