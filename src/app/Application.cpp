@@ -7,11 +7,8 @@
 #include <functional>
 #include <utility>
 
-#include "app/CasterHandlers.h"
-#include "app/CasterServices.h"
 #include "app/CasterSteps.h"
 #include "app/HostInfo.h"
-#include "app/Housekeeping.h"
 #include "app/KavroGyBl.h"
 #include "app/Locale.h"
 #include "app/MainFrame.h"
@@ -21,6 +18,9 @@
 #include "app/ShellMonitor.h"
 #include "app/SingleInstance.h"
 #include "app/WorkspaceTree.h"
+#include "core/CasterHandlers.h"
+#include "core/CasterServices.h"
+#include "core/Housekeeping.h"
 #include "core/LocalTime.h"
 #include "core/Messages.h"
 #include "db/AccountDatabase.h"

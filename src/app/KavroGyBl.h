@@ -11,12 +11,12 @@
 
 #include "app/LanguageTexts.h"
 #include "app/MonitorEvents.h"
-#include "app/ServiceSteps.h"
 #include "app/Settings.h"
 #include "core/ClientEntry.h"
 #include "core/LocalTime.h"
 #include "core/Messages.h"
 #include "core/Mount.h"
+#include "core/ServiceSteps.h"
 
 // What the shared state needs from the socket layer.
 class SocketLayer {

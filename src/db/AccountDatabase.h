@@ -3,7 +3,7 @@
 // caster's databases, as the login handlers, the decoders and the service steps use them.
 #include <string>
 
-#include "app/AccountServices.h"
+#include "core/AccountServices.h"
 #include "db/ActivityRecords.h"
 #include "db/UserAccounts.h"
 #include "db/WorkAreas.h"

@@ -1,7 +1,7 @@
 #pragma once
 // The database steps of the service start, stop and connection close, supplied by the caster's
 // databases and its account database.
-#include "app/ServiceSteps.h"
+#include "core/ServiceSteps.h"
 #include "db/AccountDatabase.h"
 #include "db/KavroDatabase.h"
 

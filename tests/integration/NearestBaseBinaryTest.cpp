@@ -8,7 +8,7 @@
 #include <fstream>
 #include <string>
 
-#include "core/Base64.h"
+#include "core/ntrip/Base64.h"
 #include "gnss/Crc24q.h"
 #include "support/CasterProcess.h"
 #include "support/Nmea.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/Base64.h"
+#include "core/ntrip/Base64.h"
 #include "support/CasterProcess.h"
 #include "support/NtripClient.h"
 

@@ -3,8 +3,8 @@
 // an empty user table, unknown users are admitted unless passwordProtection or autoCreateUserOff is on.
 #include <string>
 
-#include "app/AccountServices.h"
 #include "app/Settings.h"
+#include "core/AccountServices.h"
 
 namespace testsupport {
 

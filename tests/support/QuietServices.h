@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "app/NtripServices.h"
+#include "core/ntrip/NtripServices.h"
 
 namespace testsupport {
 

@@ -8,14 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "app/AccountServices.h"
-#include "app/CasterHandlers.h"
-#include "app/Housekeeping.h"
 #include "app/KavroGyBl.h"
-#include "app/NtripServices.h"
-#include "app/Relay.h"
-#include "app/RoverRequest.h"
-#include "core/Base64.h"
+#include "core/AccountServices.h"
+#include "core/CasterHandlers.h"
+#include "core/Housekeeping.h"
+#include "core/Relay.h"
+#include "core/ntrip/Base64.h"
+#include "core/ntrip/NtripServices.h"
+#include "core/ntrip/RoverRequest.h"
 
 namespace {
 

@@ -1,18 +1,18 @@
-#include "app/RoverRequest.h"
+#include "core/ntrip/RoverRequest.h"
 
 #include <strings.h>
 
 #include <array>
 
-#include "app/AccountServices.h"
 #include "app/KavroGyBl.h"
-#include "app/NtripReplies.h"
-#include "app/NtripServices.h"
-#include "app/NtripText.h"
-#include "app/ReceiverCode.h"
-#include "app/Relay.h"
-#include "core/Base64.h"
+#include "core/AccountServices.h"
+#include "core/Relay.h"
 #include "core/StrFormat.h"
+#include "core/ntrip/Base64.h"
+#include "core/ntrip/NtripReplies.h"
+#include "core/ntrip/NtripServices.h"
+#include "core/ntrip/NtripText.h"
+#include "core/ntrip/ReceiverCode.h"
 
 namespace {
 

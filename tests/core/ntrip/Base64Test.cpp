@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "core/Base64.h"
+#include "core/ntrip/Base64.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "core/Base64.h"
+#include "core/ntrip/Base64.h"
 
 #include <array>
 #include <cstdint>

@@ -1,13 +1,13 @@
-#include "app/DeviceCommands.h"
+#include "core/device/DeviceCommands.h"
 
 #include <cstdlib>
 #include <limits>
 
-#include "app/AccountServices.h"
 #include "app/KavroGyBl.h"
-#include "app/NtripReplies.h"
-#include "app/Relay.h"
+#include "core/AccountServices.h"
+#include "core/Relay.h"
 #include "core/StrFormat.h"
+#include "core/ntrip/NtripReplies.h"
 #include "gnss/DataFormat.h"
 #include "gnss/DecoderContext.h"
 #include "gnss/Geodesy.h"

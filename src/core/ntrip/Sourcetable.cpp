@@ -1,4 +1,4 @@
-#include "core/Sourcetable.h"
+#include "core/ntrip/Sourcetable.h"
 
 #include <array>
 #include <charconv>

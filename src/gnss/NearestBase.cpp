@@ -1,4 +1,4 @@
-#include "app/NearestBase.h"
+#include "gnss/NearestBase.h"
 
 #include <cmath>
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "app/KavroGyBl.h"
-#include "app/SourcetableReply.h"
+#include "core/ntrip/SourcetableReply.h"
 #include "support/SendRecorder.h"
 
 namespace {

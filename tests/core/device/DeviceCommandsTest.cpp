@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "app/AccountServices.h"
-#include "app/CasterHandlers.h"
-#include "app/DeviceCommands.h"
 #include "app/KavroGyBl.h"
-#include "app/NtripServices.h"
+#include "core/AccountServices.h"
+#include "core/CasterHandlers.h"
 #include "core/RequestClassifier.h"
+#include "core/device/DeviceCommands.h"
+#include "core/ntrip/NtripServices.h"
 #include "gnss/DecoderContext.h"
 #include "gnss/Geodesy.h"
 #include "support/QuietServices.h"

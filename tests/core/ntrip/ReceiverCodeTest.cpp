@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "app/ReceiverCode.h"
 #include "app/Settings.h"
 #include "core/ClientEntry.h"
+#include "core/ntrip/ReceiverCode.h"
 
 namespace {
 

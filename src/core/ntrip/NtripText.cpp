@@ -1,4 +1,4 @@
-#include "app/NtripText.h"
+#include "core/ntrip/NtripText.h"
 
 #include <cstdlib>
 

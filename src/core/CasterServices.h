@@ -4,7 +4,7 @@
 // notifications come back here.
 #include <boost/asio/any_io_executor.hpp>
 
-#include "app/NtripServices.h"
+#include "core/ntrip/NtripServices.h"
 #include "link/KavroNetClient.h"
 
 class AccountServices;

@@ -1,7 +1,7 @@
-#include "app/NtripReplies.h"
+#include "core/ntrip/NtripReplies.h"
 
-#include "app/AccountServices.h"
 #include "app/KavroGyBl.h"
+#include "core/AccountServices.h"
 #include "core/StrFormat.h"
 
 namespace {

@@ -1,11 +1,11 @@
-#include "app/ReceiverCode.h"
+#include "core/ntrip/ReceiverCode.h"
 
 #include <cstdlib>
 
-#include "app/NtripText.h"
-#include "core/Base64.h"
 #include "core/ClientEntry.h"
 #include "core/StrFormat.h"
+#include "core/ntrip/Base64.h"
+#include "core/ntrip/NtripText.h"
 
 namespace {
 

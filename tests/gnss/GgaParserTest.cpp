@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "app/GgaParser.h"
 #include "app/KavroGyBl.h"
+#include "gnss/GgaParser.h"
 #include "support/GnssFrames.h"
 #include "support/Nmea.h"
 #include "support/SendRecorder.h"

@@ -1,9 +1,9 @@
-#include "app/SourcetableReply.h"
+#include "core/ntrip/SourcetableReply.h"
 
 #include "app/KavroGyBl.h"
 #include "core/Messages.h"
-#include "core/Sourcetable.h"
 #include "core/StrFormat.h"
+#include "core/ntrip/Sourcetable.h"
 
 namespace {
 

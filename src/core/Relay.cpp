@@ -1,4 +1,4 @@
-#include "app/Relay.h"
+#include "core/Relay.h"
 
 #include <algorithm>
 

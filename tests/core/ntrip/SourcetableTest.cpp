@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "core/Sourcetable.h"
+#include "core/ntrip/Sourcetable.h"
 
 namespace {
 

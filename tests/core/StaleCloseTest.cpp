@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "app/AccountServices.h"
-#include "app/CasterHandlers.h"
-#include "app/CasterServices.h"
-#include "app/Housekeeping.h"
 #include "app/MainFrame.h"
-#include "core/Base64.h"
+#include "core/AccountServices.h"
+#include "core/CasterHandlers.h"
+#include "core/CasterServices.h"
+#include "core/Housekeeping.h"
+#include "core/ntrip/Base64.h"
 #include "gnss/DecoderContext.h"
 #include "support/Loopback.h"
 #include "support/NoAccounts.h"

@@ -1,10 +1,10 @@
-#include "app/CasterServices.h"
+#include "core/CasterServices.h"
 
-#include "app/AccountServices.h"
 #include "app/KavroGyBl.h"
-#include "app/Relay.h"
-#include "app/SourcetableReply.h"
+#include "core/AccountServices.h"
 #include "core/Messages.h"
+#include "core/Relay.h"
+#include "core/ntrip/SourcetableReply.h"
 #include "reports/StatusPage.h"
 
 void CasterServices::Sourcetable(uint32_t socket, double minLat, double maxLat, double minLon,

@@ -1,14 +1,14 @@
-#include "app/SourceRequest.h"
+#include "core/ntrip/SourceRequest.h"
 
 #include <string>
 
-#include "app/AccountServices.h"
 #include "app/KavroGyBl.h"
-#include "app/NtripReplies.h"
-#include "app/NtripServices.h"
-#include "app/NtripText.h"
-#include "app/ReceiverCode.h"
+#include "core/AccountServices.h"
 #include "core/StrFormat.h"
+#include "core/ntrip/NtripReplies.h"
+#include "core/ntrip/NtripServices.h"
+#include "core/ntrip/NtripText.h"
+#include "core/ntrip/ReceiverCode.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/RecordFile.h"
+#include "core/RecordFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

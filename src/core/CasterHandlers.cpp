@@ -1,20 +1,20 @@
-#include "app/CasterHandlers.h"
+#include "core/CasterHandlers.h"
 
 #include <array>
 #include <cstring>
 #include <memory>
 #include <vector>
 
-#include "app/DeviceCommands.h"
-#include "app/GgaParser.h"
 #include "app/KavroGyBl.h"
-#include "app/NearestBase.h"
-#include "app/RecordFile.h"
-#include "app/RoverRequest.h"
-#include "app/SourceRequest.h"
+#include "core/RecordFile.h"
+#include "core/device/DeviceCommands.h"
+#include "core/ntrip/RoverRequest.h"
+#include "core/ntrip/SourceRequest.h"
 #include "gnss/CmrDecoder.h"
 #include "gnss/DataFormat.h"
 #include "gnss/FormatSearch.h"
+#include "gnss/GgaParser.h"
+#include "gnss/NearestBase.h"
 #include "gnss/RtcaDecoder.h"
 #include "gnss/Rtcm3Decoder.h"
 #include "link/KavroNetClient.h"

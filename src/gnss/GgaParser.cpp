@@ -1,4 +1,4 @@
-#include "app/GgaParser.h"
+#include "gnss/GgaParser.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "app/Housekeeping.h"
+#include "core/Housekeeping.h"
 
 #include "app/KavroGyBl.h"
 #include "core/Messages.h"

@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "app/AccountServices.h"
-#include "app/CasterHandlers.h"
 #include "app/KavroGyBl.h"
-#include "app/NearestBase.h"
-#include "app/NtripServices.h"
-#include "app/RecordFile.h"
-#include "app/Relay.h"
+#include "core/AccountServices.h"
+#include "core/CasterHandlers.h"
+#include "core/RecordFile.h"
+#include "core/Relay.h"
+#include "core/ntrip/NtripServices.h"
+#include "gnss/NearestBase.h"
 #include "link/KavroNetClient.h"
 #include "link/LoopbackServer.h"
 #include "support/GnssFrames.h"
