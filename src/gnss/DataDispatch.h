@@ -1,0 +1,31 @@
+#pragma once
+// The data of established connections: a base's chunk is recorded, decoded and relayed to the rovers
+// it feeds; a rover's chunk is read for its position, which fences the rover by its work area and
+// serves it by its mode.
+#include <cstdint>
+
+#include "core/SharedChunk.h"
+#include "gnss/DecoderContext.h"
+
+class CKavroGyBl;
+
+class DataDispatch {
+ public:
+  // decoders: the sinks of the stream decoders and of the GGA handling.
+  DataDispatch(CKavroGyBl& gybl, DecoderContext& decoders) : gybl_(gybl), decoders_(decoders) {}
+
+  // Echo, then a base's chunk is recorded, decoded and relayed, a rover's read for its position.
+  void DispatchData(uint8_t* data, uint32_t count, uint32_t socket);
+
+ private:
+  void BaseSteps(const uint8_t* data, uint32_t count, uint32_t socket);
+  // Sends a base's chunk, unchanged, to each rover it feeds (or the rover's notice instead).
+  void RelayBaseChunk(const uint8_t* data, uint32_t count, uint32_t socket);
+  void RoverSteps(const SharedChunk& chunk, uint32_t socket);
+  // A rover's accepted position: track, work-area fence and service by its mode.
+  void RoverPosition(const SharedChunk& chunk, uint32_t socket, double latitude, double longitude,
+                     double height);
+
+  CKavroGyBl& gybl_;
+  DecoderContext& decoders_;
+};
