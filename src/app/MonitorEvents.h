@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/LocalTime.h"
+#include "gnss/DecoderMonitor.h"
 
 struct ClientEntry;
 
@@ -26,17 +27,14 @@ struct Statistics {
   double fixRate = 0.0;
 };
 
-class MonitorEvents {
+class MonitorEvents : public DecoderMonitor {
  public:
   virtual ~MonitorEvents() = default;
   // 1526: one output-log line.
   virtual void OnLogLine(const LogRecord& record);
   // 1527: connection grid (added, removed, counters changed) for an entry.
   virtual void OnGrid(int /*code*/, const ClientEntry& /*entry*/) {}
-  // 1525: workspace tree; entry is null for the codes that do not name one.
-  virtual void OnTree(int /*code*/, const ClientEntry* /*entry*/, int /*value*/) {}
-  // 1529: map and station; entry is null for the codes that do not name one.
-  virtual void OnMap(int /*code*/, const ClientEntry* /*entry*/) {}
+  // 1525 (workspace tree) and 1529 (map and station) come from DecoderMonitor.
   // 1531: statistics refresh.
   virtual void OnStatistics(const Statistics& /*statistics*/) {}
   // A message box for the operator (also written as a red log line by the caller).

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/MonitorEvents.h"
 #include "core/ClientEntry.h"
+#include "gnss/DecoderMonitor.h"
 
 // Receiver of decoder lines for the debug console.
 class DecoderConsole {
@@ -39,7 +39,7 @@ constexpr int kMapBasePosition = 6;  // 1529: a base's position changed
 constexpr int kTreeFormatKnown = 6;  // 1525: a base's format became known
 
 struct DecoderContext {
-  MonitorEvents& monitor;
+  DecoderMonitor& monitor;
   DecoderConsole& console;
   PositionRecorder& recorder;
   const int& saveGga;  // the "SET" flag, read at each position change
