@@ -6,6 +6,8 @@
 
 namespace {
 
+constexpr int32_t kFirstKeptAliveMode = 9;  // 9: forwarded upstream; 11 and above: upstream mountpoints
+
 struct FramerWords {
   std::string_view keyword;
   std::string_view terminator;
@@ -17,13 +19,20 @@ constexpr FramerWords kSourceWords{"SOURCE", "\r\n\r\n"};
 
 bool Runs(int32_t state, int32_t narrowed) { return state == kClassifyUndecided || state == narrowed; }
 
-// Position and length of the keyword, or of a tail of the buffer that could begin it. Without
-// either, the position is the buffer's length.
-int KeywordStart(const CBuffer& buffer, std::string_view keyword) {
+// An accepted base streams corrections: its chunks are passed on whole and at once, since holding
+// back a tail that could begin a keyword would deliver the epoch's last frame a chunk late.
+bool StreamsAsBase(const ClientEntry& entry) {
+  return entry.classifyState != kClassifyUndecided && entry.clientType == "BASE";
+}
+
+// Position of the keyword, or of a tail of the buffer that could begin it (only when tails count).
+// Without either, the position is the buffer's length.
+int KeywordStart(const CBuffer& buffer, std::string_view keyword, bool tails) {
   const int length = buffer.Length();
   const int k = static_cast<int>(keyword.size());
-  const int whole = buffer.Find(keyword.data(), k, 0);
+  const int whole = length >= k ? buffer.Find(keyword.data(), k, 0) : 0;
   if (whole > 0) return whole - k;
+  if (!tails) return length;
   for (int tail = k - 1; tail >= 1; --tail) {
     if (buffer.Find(keyword.data(), tail, length - tail) > 0) return length - tail;
   }
@@ -38,10 +47,11 @@ int RequestClassifier::Receive(uint32_t socket, uint32_t count, const uint8_t* b
   entry->bytesReceived += count;
   if (gridNotify_ != nullptr) gridNotify_(gridContext_, *entry);
 
-  // Bases, GGA monitors and linked rovers are kept alive by their own data; an unlinked NTRIP
-  // client or rover is not.
+  // Bases, GGA monitors, linked rovers and rovers served elsewhere (forwarded to the upstream caster
+  // or on an upstream mountpoint) are kept alive by their own data; an unlinked NTRIP client or rover
+  // is not.
   if (!entry->userName.empty() && ((entry->clientType != "NTRIP" && entry->clientType != "ROVE") ||
-                                   !entry->links.empty() || entry->dataFormat >= 10)) {
+                                   !entry->links.empty() || entry->dataFormat >= kFirstKeptAliveMode)) {
     entry->idleSeconds = 0;
   }
   if (entry->streamBuffer->Length() > kReceiveTrim) entry->streamBuffer->Clear();
@@ -107,13 +117,15 @@ int RequestClassifier::RunFramer(Framer framer, uint32_t socket) {
                                      : *entry.sourceBuffer;
   };
 
+  bool requestHandled = false;
   for (;;) {
     ClientEntry* entry = FindClient(table_, socket);
     if (entry == nullptr) return 1;
     CBuffer& buffer = bufferOf(*entry);
-    if (buffer.Length() < keywordLength) return 1;
+    const bool base = StreamsAsBase(*entry);
+    if (buffer.Length() == 0 || (buffer.Length() < keywordLength && !base)) return 1;
 
-    const int start = KeywordStart(buffer, words.keyword);
+    const int start = KeywordStart(buffer, words.keyword, !base);
     if (start > 0) {
       if (!PassOn(framer, socket, std::min(start, static_cast<int>(kRequestAreaSize)))) return 1;
       continue;  // the loop's length test ends it once fewer bytes than the keyword remain
@@ -131,10 +143,14 @@ int RequestClassifier::RunFramer(Framer framer, uint32_t socket) {
       TakeRequest(buffer, n);
       if (handlers_.get().HandleDeviceLine(requestArea_.data(), socket) == 0) return 0;
     } else if (framer == Framer::kGet) {
+      // One request per chunk: a further request in the buffer waits for the next chunk.
+      if (requestHandled) return 1;
       if (buffer.Length() < 4 || end == 0 || end >= static_cast<int>(kRequestAreaSize)) return 1;
       TakeRequest(buffer, end);
-      // Further requests in the buffer wait for the next chunk.
-      return handlers_.get().HandleGetRequest(requestArea_.data(), socket);
+      if (handlers_.get().HandleGetRequest(requestArea_.data(), socket) == 0) return 0;
+      // What the rover sent behind its request (often its first GGA) is its data now.
+      requestHandled = true;
+      continue;
     } else if (end != 0 && end < static_cast<int>(kRequestAreaSize)) {
       TakeRequest(buffer, end);
       if (handlers_.get().HandleSourceRequest(requestArea_.data(), socket) == 0) return 0;
@@ -147,6 +163,6 @@ int RequestClassifier::RunFramer(Framer framer, uint32_t socket) {
       rest.Clear();
       return 1;
     }
-    if (framer == Framer::kSource || rest.Length() < keywordLength) return 1;
+    if (framer == Framer::kSource || (rest.Length() < keywordLength && !StreamsAsBase(*entry))) return 1;
   }
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/RequestClassifier.h"
+#include "support/GnssFrames.h"
 
 namespace {
 
@@ -218,6 +219,7 @@ TEST_F(RequestClassifierTest, IdleResetOnlyForKeptAliveKinds) {
   EXPECT_EQ(fedIdle("base1", "BASE", false, 0), 0);
   EXPECT_EQ(fedIdle("user", "NTRIP", false, 0), 12);
   EXPECT_EQ(fedIdle("user", "ROVE", true, 0), 0);
+  EXPECT_EQ(fedIdle("user", "NTRIP", false, 9), 0);  // forwarded to the upstream caster
   EXPECT_EQ(fedIdle("user", "NTRIP", false, 11), 0);
   EXPECT_EQ(fedIdle("user", "GETGGA", false, 0), 0);
 }
@@ -227,5 +229,57 @@ TEST_F(RequestClassifierTest, HandlerThatRemovesTheConnectionEndsFramingSafely) 
   EXPECT_EQ(Feed("VORAN,A\r\nVORAN,B\r\nGET / HTTP/1.0\r\n\r\n"), 1);
   EXPECT_EQ(handlers.calls, (std::vector<Call>{{"device", "VORAN,A\r\n"}}));
 }
+
+TEST_F(RequestClassifierTest, DataBehindAnAcceptedGetIsHandledInTheSameRead) {
+  handlers.narrowTo = kClassifyGet;
+  Feed("GET /[RTCM30] HTTP/1.0\r\n\r\n$GPGGA,1*00\r\n");
+  EXPECT_EQ(handlers.calls,
+            (std::vector<Call>{{"get", "GET /[RTCM30] HTTP/1.0\r\n\r\n"}, {"data", "$GPGGA,1*00\r\n"}}));
+  handlers.calls.clear();
+  handlers.result = 0;  // a refused request passes nothing on
+  entry().classifyState = kClassifyUndecided;
+  EXPECT_EQ(Feed("GET /X HTTP/1.0\r\n\r\n$GPGGA,2*00\r\n"), 0);
+  EXPECT_EQ(handlers.calls, (std::vector<Call>{{"get", "GET /X HTTP/1.0\r\n\r\n"}}));
+}
+
+// An accepted base, by SOURCE or by device login: every chunk of a recorded stream reaches the data
+// handler in the read that brought it, also chunks that end in the start of a keyword or are shorter
+// than one.
+class AcceptedBaseTest : public RequestClassifierTest, public ::testing::WithParamInterface<int32_t> {};
+
+TEST_P(AcceptedBaseTest, EveryChunkIsPassedOnInItsOwnRead) {
+  SKIP_WITHOUT_SHARED_DATA();
+  const testsupport::Bytes recorded =
+      testsupport::ReadFile(testsupport::SharedDataDir() + "/rtcm3/rtklib/testglo.rtcm3");
+  ASSERT_GT(recorded.size(), 2000u);
+  entry().classifyState = GetParam();
+  entry().clientType = "BASE";
+  entry().userName = "BASE1";
+
+  std::vector<std::string> chunks;
+  size_t at = 0;
+  for (const char* tail : {"S", "SOUR", "V", "VORA", "SOURC"}) {
+    chunks.push_back(std::string(recorded.begin() + at, recorded.begin() + at + 200) + tail);
+    at += 200;
+  }
+  for (size_t n = 1; at + n <= 1800; n = n % 5 + 1, at += n) {
+    chunks.push_back(std::string(recorded.begin() + at, recorded.begin() + at + n));
+  }
+  std::string sent;
+  for (const std::string& chunk : chunks) {
+    sent += chunk;
+    ASSERT_EQ(Feed(chunk), 1);
+    std::string passed;
+    for (const Call& call : handlers.calls) passed += call.text;
+    ASSERT_EQ(passed.size(), sent.size()) << "held back after chunk " << &chunk - chunks.data();
+  }
+  std::string passed;
+  for (const Call& call : handlers.calls) passed += call.text;
+  EXPECT_TRUE(passed == sent);
+  EXPECT_TRUE(handlers.Requests().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(SourceAndDevice, AcceptedBaseTest,
+                         ::testing::Values(kClassifySource, kClassifyDevice));
 
 }  // namespace

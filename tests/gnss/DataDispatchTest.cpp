@@ -14,6 +14,7 @@
 #include "core/CasterHandlers.h"
 #include "core/RecordFile.h"
 #include "core/Relay.h"
+#include "core/ntrip/Base64.h"
 #include "core/ntrip/NtripServices.h"
 #include "gnss/NearestBase.h"
 #include "link/KavroNetClient.h"
@@ -206,6 +207,23 @@ TEST_F(DataDispatchTest, FirstPositionAttachesToTheNearestBaseOfTheFormat) {
   Feed(8, chunk);
   Feed(7, chunk + "7");
   EXPECT_EQ(Sent(10), chunk + "7");
+}
+
+TEST_F(DataDispatchTest, GgaSentWithTheRequestAttachesTheRoverAtOnce) {
+  gybl.settings.flags.movingBase = 1;
+  Base(7, "RTK1", 3, 30.0, 114.0);
+  gybl.Accept(10, sockaddr_in{});
+  RequestClassifier classifier(gybl.clientTable, handlers);
+  const std::string request = "GET /[RTCM30] HTTP/1.0\r\nAuthorization: Basic " + EncodeBase64("rover:pw") +
+                              "\r\n\r\n" + GgaAt(30.0, 114.0);
+  ASSERT_EQ(classifier.Receive(10, static_cast<uint32_t>(request.size()),
+                               reinterpret_cast<const uint8_t*>(request.data())),
+            1);
+  EXPECT_EQ(Links(10), std::vector<uint32_t>{7});
+  sends.sent.clear();
+  const std::string chunk("\xd3\x00\x01\xff\x00\x00\x00", 7);
+  Feed(7, chunk);
+  EXPECT_EQ(Sent(10), chunk);
 }
 
 TEST_F(DataDispatchTest, PositionEventsAndTrack) {

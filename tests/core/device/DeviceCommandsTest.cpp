@@ -127,6 +127,17 @@ TEST(DeviceFieldsTest, SplitStopsAtAnEmptyFieldAndEmptiesLongOnes) {
   EXPECT_EQ(f[39], "39");
 }
 
+TEST_F(DeviceCommandsTest, CodedReceiverSwitchIsForNtripRequestsOnly) {
+  gybl.settings.flags.receiverCodeLogin = 1;
+  uint32_t socket = 5;
+  for (const char* agent : {"Agent X", "a.b.c.d.SN4711", "a.b.c.d.1234*AAAA"}) {
+    EXPECT_EQ(Line(socket, "VORAN,BASE,STA" + std::to_string(socket) + "," + agent + ",st,3\r\n"), 1)
+        << agent;
+    EXPECT_EQ(Sent(socket), "VORAN,SET,OK\r\n");
+    ++socket;
+  }
+}
+
 TEST_F(DeviceCommandsTest, BaseLoginAndTheDuplicateRule) {
   EXPECT_EQ(Line(5, "VORAN,BASE,STA1,Agent X,Station 1,3\r\n"), 1);
   EXPECT_EQ(Sent(5), "VORAN,SET,OK\r\n");
@@ -348,12 +359,12 @@ TEST_F(DeviceCommandsTest, AfterTheLoginTheBaseBytesAreItsStream) {
 
   const std::string stream = "\xd3\x00\x02GET / HTTP/1.0\r\n\r\nSOURCE p /M\r\n\r\n\0V"s;
   ASSERT_EQ(feed(5, stream + "VORAN,GETBASE\r\nOR"), 1);
-  EXPECT_EQ(Sent(6), stream);
+  EXPECT_EQ(Sent(6), stream + "OR");  // the base's bytes behind its line go on at once
   EXPECT_EQ(Sent(5), "VORAN,SET,OK\r\nVORAN,LIST,\r\n");
   EXPECT_EQ(gybl.clientTable.at(5).classifyState, kClassifyDevice);
   EXPECT_EQ(gybl.clientTable.at(5).userName, "STA1");
-  ASSERT_EQ(feed(5, "XYZ"), 1);  // fewer bytes than the keyword wait for more
-  EXPECT_EQ(Sent(6), "ORXYZ");
+  ASSERT_EQ(feed(5, "XYZ"), 1);  // fewer bytes than the keyword do not wait either
+  EXPECT_EQ(Sent(6), "XYZ");
 
   // ECHO: the rover's later bytes come back to it.
   ASSERT_EQ(feed(6, "VORAN,ECHO\r\n$GPGGA,1*00\r\n"), 1);
