@@ -202,7 +202,11 @@ int HandleGetRequest(CKavroGyBl& gybl, AccountServices& accounts, NtripServices&
   entry.ntripVersion = NtripVersionOf(text, 1.0);
   entry.agent = HeaderValue(text, "User-Agent:", kAgentLimit);
   DecodeReceiverCode(entry, gybl.settings.receiverAlphabet);
-  if (flags.receiverCodeLogin != 0 && entry.receiverCodeKind < kReceiverCodeCoded) return 0;
+  // A '*' code whose check failed is forged: refused like an uncoded receiver.
+  if (flags.receiverCodeLogin != 0 &&
+      (entry.receiverCodeKind < kReceiverCodeCoded || entry.receiverCodeKind == kReceiverCodeBadSignature)) {
+    return 0;
+  }
 
   request.credentials = ParseBasicCredentials(text);
   const std::string& user = request.credentials.user;

@@ -15,7 +15,9 @@
 #include "core/Relay.h"
 #include "core/ntrip/Base64.h"
 #include "core/ntrip/NtripServices.h"
+#include "core/ntrip/ReceiverCode.h"
 #include "core/ntrip/RoverRequest.h"
+#include "support/ReceiverCodes.h"
 
 namespace {
 
@@ -300,6 +302,43 @@ TEST_F(NtripHandlersTest, AccountRefusals) {
   EXPECT_EQ(Get(10, "/[RTCM30]", "alice:pw"), 0);
   EXPECT_EQ(accounts.events.back(), "alice|4|功能受限");
   EXPECT_EQ(Get(11, "/[RTCA]", "alice:pw"), 1);
+}
+
+// Agent texts with each kind of receiver code, and whether the coded-receiver switch serves them.
+struct AgentCase {
+  std::string agent;
+  uint8_t kind;
+  bool servedUnderSwitch;
+};
+
+std::vector<AgentCase> AgentCases() {
+  using testsupport::Encode;
+  return {{"NTRIP Rover/1.0", kReceiverCodeNone, false},
+          {"NTRIP a.b.c.d.SN4711", kReceiverCodePlain, false},
+          {"NTRIP a.b.c.d.1234-" + Encode("SN:0042", 37), kReceiverCodeCoded, true},
+          {"NTRIP a.b.c.d.1234*" + Encode(std::string("K\xAB\x12\x34", 4), 37), kReceiverCodeSigned, true},
+          {"NTRIP a.b.c.d.1234*" + Encode(std::string("K\xAB\x12\x35", 4), 37), kReceiverCodeBadSignature,
+           false}};
+}
+
+TEST_F(NtripHandlersTest, CodedReceiverSwitchServesOnlyCodedReceivers) {
+  accounts.passwords = {{"alice", "pw"}};
+  gybl.settings.flags.multiUser = 1;
+  Base(5, "RTK1");
+  uint32_t socket = 10;
+  for (int on : {0, 1}) {
+    gybl.settings.flags.receiverCodeLogin = on;
+    for (const AgentCase& c : AgentCases()) {
+      const bool served = on == 0 || c.servedUnderSwitch;
+      EXPECT_EQ(Get(socket, "/RTK1", "alice:pw", "User-Agent: " + c.agent + "\r\n"), served ? 1 : 0)
+          << "switch " << on << ", kind " << int{c.kind};
+      EXPECT_EQ(gybl.clientTable.at(socket).receiverCodeKind, c.kind);
+      if (!served) {
+        EXPECT_EQ(Sent(socket), "");  // closed without a reply
+      }
+      ++socket;
+    }
+  }
 }
 
 TEST_F(NtripHandlersTest, ForwardedUsersWaitForTheUpstreamConnect) {
