@@ -12,8 +12,8 @@ namespace {
 
 constexpr uint8_t kStx = 0x02;
 constexpr uint8_t kEtx = 0x03;
-constexpr uint32_t kMinChunk = 10;  // shorter chunks are only buffered
-constexpr int kHeaderBytes = 4;     // STX, status, type, length
+constexpr int kMinBuffered = 10;  // fewer buffered bytes only wait
+constexpr int kHeaderBytes = 4;   // STX, status, type, length
 constexpr int kKeepBuffered = 10;
 constexpr int kScmrxVersion = 5;
 constexpr int kReferencePositionBytes = 23;  // data bytes up to the end of Z
@@ -103,7 +103,8 @@ bool CmrChecksumOk(const uint8_t* packet, size_t length) {
 void DecodeCmr(DecoderContext& context, ClientEntry& entry, const uint8_t* data, uint32_t length) {
   CBuffer& buffer = StreamBuffer(entry);
   buffer.Write(data, static_cast<int>(length));
-  if (length < kMinChunk) return;
+  // The buffered bytes count, not the chunk's: a base may send its packets a few bytes at a time.
+  if (buffer.Length() < kMinBuffered) return;
 
   const bool traced = context.console.WantsDecoderLines(entry.socket);
   std::string trace;
@@ -143,6 +144,7 @@ void DecodeCmr(DecoderContext& context, ClientEntry& entry, const uint8_t* data,
       context.console.AddDecoderLine(entry.userName + " <-- " + trace);
     if (total - start <= kKeepBuffered) break;
   }
+  // What stays is at most one cut packet (255 data bytes and 6 of framing, less one).
   if (start >= total) {
     buffer.Clear();
   } else if (start > 0) {

@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr uint32_t kMinChunk = 10;  // shorter chunks are only buffered
+constexpr int kMinBuffered = 10;    // fewer buffered bytes only wait
 constexpr int kMaxSearched = 1024;  // an unrecognised buffer beyond this is emptied
 constexpr size_t kChunkTextLimit = 300;
 
@@ -53,7 +53,8 @@ Candidate TryRtca(const uint8_t* bytes, int total) {
 void SearchDataFormat(DecoderContext& context, ClientEntry& entry, const uint8_t* data, uint32_t length) {
   CBuffer& buffer = StreamBuffer(entry);
   buffer.Write(data, static_cast<int>(length));
-  if (length < kMinChunk) return;
+  // The buffered bytes count, not the chunk's: short reads must reach the search and its trim.
+  if (buffer.Length() < kMinBuffered) return;
 
   const uint8_t* bytes = buffer.Data();
   const int total = buffer.Length();

@@ -75,7 +75,12 @@ void DecodeRtca(DecoderContext& context, ClientEntry& entry, const uint8_t* data
       const int frameLength = sync[5];
       const int dataLength = frameLength - kHeaderBytes;
       start += kHeaderBytes;
-      if (dataLength <= 0) break;  // the header stays consumed
+      if (dataLength <= 0) {
+        // A length that leaves no data drops its header, and framing goes on behind it: stopping
+        // here would let each chunk add more than one such header removes.
+        if (total - start < kMinBuffered) break;
+        continue;
+      }
       if (total - start < dataLength) {
         start -= kHeaderBytes;  // cut frame: wait for the rest, header included
         break;
@@ -99,6 +104,7 @@ void DecodeRtca(DecoderContext& context, ClientEntry& entry, const uint8_t* data
     if (traced) context.console.AddDecoderLine(line);
     if (total - start < kMinBuffered) break;
   }
+  // What stays is fewer than 24 bytes or one cut frame (at most 254 bytes).
   if (start >= total) {
     buffer.Clear();
   } else if (start > 0) {

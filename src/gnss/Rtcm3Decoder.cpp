@@ -139,6 +139,7 @@ void DecodeRtcm3(DecoderContext& context, ClientEntry& entry, const uint8_t* dat
       context.console.AddDecoderLine(entry.userName + " <-- " + trace);
     if (total - start <= kKeepBuffered) break;
   }
+  // What stays is at most 100 bytes or one cut frame (at most 1028 bytes).
   if (start >= total) {
     buffer.Clear();
   } else if (start > 0) {

@@ -146,4 +146,23 @@ TEST(CmrDecoderTest, CutPacketsWaitForTheRest) {
   }
 }
 
+TEST(CmrDecoderTest, ShortReadsDecodeLikeWholeReadsAndStayBounded) {
+  const CoordXYZ c = BLHtoXYZ_WGS84(0.5, 2.0, 100.0);
+  const Bytes reference = CmrPacket(
+      0x93, CmrReference(3, 1, std::llround(c.X * 1000), std::llround(c.Y * 1000), std::llround(c.Z * 1000)));
+  Bytes stream = Bytes{0x55};
+  for (int i = 0; i < 12; ++i) {
+    stream = Concat({stream, CmrPacket(0x94, CmrObservables(3, 1, 6, i)), Bytes(3, 0x33), reference});
+  }
+  const Bytes flush(11, 0xEE);
+  const Outcome whole = Feed(DecodeCmr, stream, {}, flush, 4);
+  EXPECT_EQ(whole.formatState, 24);
+  for (unsigned seed = 0; seed < 20; ++seed) {
+    int peak = 0;
+    ASSERT_EQ(Feed(DecodeCmr, stream, ShortCuts(stream.size(), seed), flush, 4, &peak), whole)
+        << "seed " << seed;
+    EXPECT_LE(peak, 260) << "seed " << seed;  // one cut packet of the largest size
+  }
+}
+
 }  // namespace

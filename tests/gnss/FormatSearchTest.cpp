@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <string>
+#include <vector>
+
 #include "gnss/CmrDecoder.h"
 #include "gnss/DataFormat.h"
 #include "gnss/FormatSearch.h"
+#include "gnss/Geodesy.h"
 #include "gnss/RtcaDecoder.h"
 #include "gnss/Rtcm3Decoder.h"
 #include "support/GnssFrames.h"
@@ -38,6 +43,45 @@ void Dispatch(DecoderHarness& h, const uint8_t* data, uint32_t length) {
 }
 
 const Bytes kCmr = CmrPacket(0x93, CmrObservables(3, 5, 9, 1000));
+
+constexpr int kSearchBound = 1024;  // the search empties a larger buffer
+
+// Largest stream buffers left by the search and by the decoder that took over.
+struct Peaks {
+  int search = 0;
+  int decoder = 0;
+};
+
+// Feeds a stream through the dispatch in the given chunks.
+Peaks DispatchInChunks(DecoderHarness& h, const Bytes& stream, const std::vector<size_t>& cuts) {
+  Peaks peaks;
+  size_t from = 0;
+  for (size_t i = 0; i <= cuts.size(); ++i) {
+    const size_t to = i < cuts.size() ? cuts[i] : stream.size();
+    const int32_t before = h.entry.dataFormat;
+    Dispatch(h, stream.data() + from, static_cast<uint32_t>(to - from));
+    from = to;
+    // The chunk in which the search finds a format is left as it is for the decoder.
+    const int length = h.entry.streamBuffer->Length();
+    if (before != 0) {
+      peaks.decoder = std::max(peaks.decoder, length);
+    } else if (h.entry.dataFormat == 0) {
+      peaks.search = std::max(peaks.search, length);
+    }
+  }
+  return peaks;
+}
+
+// A CMR base behind some leading bytes: reference positions between observables.
+Bytes BuiltCmrStream(double latitude, double longitude) {
+  const CoordXYZ c = BLHtoXYZ_WGS84(latitude * kPi / 180.0, longitude * kPi / 180.0, 300.0);
+  const Bytes reference = CmrPacket(
+      0x93, CmrReference(3, 4, std::llround(c.X * 1000), std::llround(c.Y * 1000), std::llround(c.Z * 1000)));
+  Bytes stream(7, 'x');
+  for (int i = 0; i < 40; ++i)
+    stream = Concat({stream, reference, CmrPacket(0x94, CmrObservables(3, 4, 8, i))});
+  return stream;
+}
 
 TEST(FormatSearchTest, DeclaredNames) {
   const struct {
@@ -153,6 +197,50 @@ TEST(FormatSearchTest, RealStreamsThroughTheDispatch) {
   EXPECT_EQ(t.entry.dataFormat, 0);
   EXPECT_EQ(t.entry.formatState, 0);
   EXPECT_TRUE(t.monitor.calls.empty());
+}
+
+TEST(FormatSearchTest, ShortReadsAreFoundDecodedAndBounded) {
+  SKIP_WITHOUT_SHARED_DATA();
+  const struct {
+    const char* name;
+    Bytes stream;
+    int32_t format;
+    double latitude, longitude;
+    int decoderBound;  // the largest frame less one byte
+  } cases[] = {
+      {"recorded RTCM 3", ReadFile(SharedDataDir() + "/rtcm3/gpsd/rtcm3-2.log"), 3, 43.75470, 6.92056, 1028},
+      {"built CMR", BuiltCmrStream(-33.5, 18.25), 4, -33.5, 18.25, 260},
+  };
+  for (const auto& c : cases) {
+    ASSERT_FALSE(c.stream.empty()) << c.name;
+    DecoderHarness h;
+    const Peaks peaks = DispatchInChunks(h, c.stream, ShortCuts(c.stream.size(), 11));
+    EXPECT_EQ(h.entry.dataFormat, c.format) << c.name;
+    EXPECT_NEAR(h.entry.position[0], c.latitude, 6e-6) << c.name;
+    EXPECT_NEAR(h.entry.position[1], c.longitude, 6e-6) << c.name;
+    EXPECT_GT(h.entry.formatState, 0) << c.name;
+    EXPECT_LE(peaks.search, kSearchBound) << c.name;
+    EXPECT_LE(peaks.decoder, c.decoderBound) << c.name;
+  }
+}
+
+TEST(FormatSearchTest, RecordedRtcm2IsNoOtherFormat) {
+  SKIP_WITHOUT_SHARED_DATA();
+  const char* files[] = {"gpsd/naujoks-ntrip.log", "gpsd/naujoks-rtcm2.log", "gpsd/rtcm2.bend.log",
+                         "gpsd/rtcm2.log",         "gpsd/sample.rtcm2",      "rtklib/testglo.rtcm2"};
+  for (const char* file : files) {
+    const Bytes stream = ReadFile(SharedDataDir() + "/rtcm2/" + file);
+    ASSERT_FALSE(stream.empty()) << file;
+    std::vector<size_t> reads;
+    for (size_t at = 1460; at < stream.size(); at += 1460) reads.push_back(at);
+    for (const auto& cuts : {ShortCuts(stream.size(), 12), reads}) {
+      DecoderHarness h;
+      const Peaks peaks = DispatchInChunks(h, stream, cuts);
+      EXPECT_EQ(h.entry.dataFormat, 0) << file;
+      EXPECT_TRUE(h.monitor.calls.empty()) << file;
+      EXPECT_LE(peaks.search, kSearchBound) << file << ", " << cuts.size() + 1 << " reads";
+    }
+  }
 }
 
 }  // namespace

@@ -94,4 +94,19 @@ TEST(RtcaDecoderTest, CutFramesWaitForTheRest) {
   }
 }
 
+TEST(RtcaDecoderTest, HeadersWithoutDataDoNotPileUp) {
+  const Bytes empty = {0x99, 0, 0, 0, 0, 6};  // a length that leaves no data
+  Bytes stream;
+  for (int i = 0; i < 30; ++i) stream = Concat({stream, empty, empty, RtcaFrame(1, RtcaCarrier(40))});
+  int peak = 0;
+  const Outcome whole = Feed(DecodeRtca, stream, {}, {}, 1, &peak);
+  EXPECT_EQ(whole.formatState, 30);
+  EXPECT_EQ(peak, 0);
+  for (unsigned seed = 0; seed < 5; ++seed) {
+    EXPECT_EQ(Feed(DecodeRtca, stream, ShortCuts(stream.size(), seed), {}, 1, &peak), whole)
+        << "seed " << seed;
+    EXPECT_LE(peak, 254) << "seed " << seed;  // one cut frame of the largest size
+  }
+}
+
 }  // namespace

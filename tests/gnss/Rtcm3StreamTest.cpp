@@ -113,4 +113,15 @@ TEST(Rtcm3StreamTest, RealStreamCutAnywhereDecodesLikeTheWhole) {
   }
 }
 
+TEST(Rtcm3StreamTest, ShortReadsDecodeLikeFullReadsAndStayBounded) {
+  SKIP_WITHOUT_SHARED_DATA();
+  const Bytes stream = ReadFile(SharedDataDir() + "/rtcm3/ntripstreams/AgPartner_2.rtcm3");
+  ASSERT_FALSE(stream.empty());
+  const Outcome full = Feed(DecodeRtcm3, stream, ReadCuts(stream.size()), kFlush, 3);
+  EXPECT_EQ(full.formatState, 251);
+  int peak = 0;
+  EXPECT_EQ(Feed(DecodeRtcm3, stream, ShortCuts(stream.size(), 3), kFlush, 3, &peak), full);
+  EXPECT_LE(peak, 1028);  // one cut frame of the largest size
+}
+
 }  // namespace

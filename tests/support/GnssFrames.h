@@ -1,12 +1,14 @@
 #pragma once
 // Helpers for the stream decoder tests: frames built bit by bit, sinks that record what the
 // decoders report, and the recorded real streams of the shared data folder.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <ostream>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -201,20 +203,34 @@ inline void PrintTo(const Outcome& o, std::ostream* out) {
   for (const std::string& line : o.lines) *out << "\n  " << line;
 }
 
-// Feeds a stream to a decoder cut at the given ascending offsets, then a flush chunk.
+// Feeds a stream to a decoder cut at the given ascending offsets, then a flush chunk. With peak,
+// the largest stream buffer left after any call is stored there.
 inline Outcome Feed(DecodeFunction decode, const Bytes& stream, const std::vector<size_t>& cuts,
-                    const Bytes& flush, int32_t dataFormat) {
+                    const Bytes& flush, int32_t dataFormat, int* peak = nullptr) {
   DecoderHarness h;
   h.entry.dataFormat = dataFormat;
+  if (peak != nullptr) *peak = 0;
+  const auto call = [&](const uint8_t* data, size_t n) {
+    decode(h.context, h.entry, data, static_cast<uint32_t>(n));
+    if (peak != nullptr) *peak = std::max(*peak, h.entry.streamBuffer->Length());
+  };
   size_t from = 0;
   for (size_t cut : cuts) {
-    decode(h.context, h.entry, stream.data() + from, static_cast<uint32_t>(cut - from));
+    call(stream.data() + from, cut - from);
     from = cut;
   }
-  decode(h.context, h.entry, stream.data() + from, static_cast<uint32_t>(stream.size() - from));
-  if (!flush.empty()) decode(h.context, h.entry, flush.data(), static_cast<uint32_t>(flush.size()));
+  call(stream.data() + from, stream.size() - from);
+  if (!flush.empty()) call(flush.data(), flush.size());
   return {h.console.lines,  h.entry.formatState,    h.entry.dataFormat,
           h.entry.position, h.monitor.calls.size(), h.recorder.positions.size()};
+}
+
+// Cuts of a stream into reads of 1 to 9 bytes, as a serial-to-TCP bridge delivers them.
+inline std::vector<size_t> ShortCuts(size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::vector<size_t> cuts;
+  for (size_t at = random() % 9 + 1; at < size; at += random() % 9 + 1) cuts.push_back(at);
+  return cuts;
 }
 
 // The shared data folder of recorded streams, or empty when it is absent.
