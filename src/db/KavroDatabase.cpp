@@ -74,8 +74,9 @@ int KavroDatabase::OpenSqlDatabase() {
   if (sqlOpen == 1) return 1;
   gybl_.LoadTexts(kTextDatabaseOpen);
   if (gybl_.settings.useSql != 1) return 0;
+  // The red line comes from the attempt when it fails, once per attempt: an operation while the
+  // server is down would otherwise write one for every rover's position.
   BeginConnect(false);
-  gybl_.Log(StrFormat("%s OpenDBSQL", gybl_.textList[1].c_str()), kLogRed);
   return 1;
 }
 
