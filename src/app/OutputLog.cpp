@@ -52,9 +52,20 @@ void OutputLog::Append(const LogRecord& record) {
   const std::string line = FileLine(timeText, record.text);
 
   // Opened per line: a new date starts a new file, and the file can be moved while we run.
-  if (std::FILE* file = std::fopen((logDirectory_ + LogFileName(now)).c_str(), "a")) {
-    std::fwrite(line.data(), 1, line.size(), file);
-    std::fclose(file);
+  const std::string path = logDirectory_ + LogFileName(now);
+  bool written = false;
+  if (std::FILE* file = std::fopen(path.c_str(), "a")) {
+    written = std::fwrite(line.data(), 1, line.size(), file) == line.size();
+    written = std::fclose(file) == 0 && written;
+  }
+  if (written) {
+    failures_.Succeeded(path);
+  } else if (failures_.First(path, now)) {
+    // The file cannot take its own failure: it goes to the console, once per file and day.
+    const std::string note = FileLine(timeText, "Log write failed " + path);
+    std::FILE* console = copyTo_ != nullptr ? copyTo_ : stderr;
+    std::fwrite(note.data(), 1, note.size(), console);
+    std::fflush(console);
   }
   if (copyTo_ != nullptr) {
     std::fwrite(line.data(), 1, line.size(), copyTo_);

@@ -10,6 +10,7 @@
 
 #include "app/MonitorEvents.h"
 #include "core/LocalTime.h"
+#include "core/WriteFailures.h"
 
 // One listed line: the "Time", "Name" and "Info" cells and the text colour (0x00BBGGRR, 0 default).
 struct LogRow {
@@ -38,7 +39,8 @@ class OutputLog {
   using Listener = std::function<void(const Change& change)>;
 
   // logDirectory: the daily files' directory ("/" appended when missing); copyTo: a stream that
-  // receives every file line as well (standard output in the binary), or null.
+  // receives every file line as well (standard output in the binary), or null. A daily file that
+  // cannot be written is reported once per day to copyTo (standard error when null).
   OutputLog(const Clock& clock, std::string logDirectory, std::FILE* copyTo);
 
   // Handles one log line (message 1526).
@@ -56,4 +58,5 @@ class OutputLog {
   std::vector<LogRow> rows_;
   uint64_t lastSequence_ = 0;
   Listener listener_;
+  WriteFailures failures_;
 };

@@ -1,5 +1,6 @@
 #include "core/RecordFile.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,23 +32,37 @@ bool RecordFileNameOk(const std::string& name) {
   return true;
 }
 
-bool AppendRecord(const std::string& directory, const std::string& name, const uint8_t* bytes, uint32_t n) {
-  if (!RecordFileNameOk(name)) return false;
+RecordWrite AppendRecord(const std::string& directory, const std::string& name, const uint8_t* bytes,
+                         uint32_t n) {
+  if (!RecordFileNameOk(name)) return RecordWrite::kPassedOver;
   const std::string path = directory + name;
   // No symbolic link is followed and nothing but a regular file is written.
   const int fd =
       ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    return errno == ELOOP || errno == EISDIR || errno == ENXIO ? RecordWrite::kPassedOver
+                                                               : RecordWrite::kFailed;
+  }
   struct stat info {};
-  bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-  for (uint32_t done = 0; ok && done < n;) {
+  if (::fstat(fd, &info) != 0) {
+    ::close(fd);
+    return RecordWrite::kFailed;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return RecordWrite::kPassedOver;
+  }
+  bool ok = true;
+  for (uint32_t done = 0; done < n;) {
     const ssize_t wrote = ::write(fd, bytes + done, n - done);
+    if (wrote < 0 && errno == EINTR) continue;
     if (wrote <= 0) {
       ok = false;
       break;
     }
     done += static_cast<uint32_t>(wrote);
   }
-  ::close(fd);
-  return ok;
+  // The close reports errors of a network file system that a write did not.
+  if (::close(fd) != 0) ok = false;
+  return ok ? RecordWrite::kWritten : RecordWrite::kFailed;
 }

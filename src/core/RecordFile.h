@@ -7,7 +7,13 @@
 // ".", no control characters, and not the name of one of the caster's own files in its directory.
 bool RecordFileNameOk(const std::string& name);
 
-// Appends n bytes to directory + name (directory ending in "/"), creating the file. A name that
-// RecordFileNameOk refuses, a path that is not a regular file, or a file that cannot be opened is
-// passed over; false then.
-bool AppendRecord(const std::string& directory, const std::string& name, const uint8_t* bytes, uint32_t n);
+// What became of one chunk of a record file.
+enum class RecordWrite {
+  kWritten,
+  kPassedOver,  // the name is refused, or the path is a link or not a regular file
+  kFailed,      // the file could not be created, or a write or the close failed
+};
+
+// Appends n bytes to directory + name (directory ending in "/"), creating the file.
+RecordWrite AppendRecord(const std::string& directory, const std::string& name, const uint8_t* bytes,
+                         uint32_t n);

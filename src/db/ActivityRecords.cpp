@@ -96,16 +96,23 @@ int ActivityRecords::RecordPosition(const std::string& name, const std::string& 
                          {time, CutText(name, kServerNameBytes), CutText(gga, kServerGgaBytes), b, l, h});
     return 1;
   }
-  const std::string path =
-      gybl_.programDirectory + StrFormat("GGA/GGA%04d%02d%02d.txt", now.year, now.month, now.day);
-  std::FILE* file = std::fopen(path.c_str(), "a");
-  if (file == nullptr) return 1;  // the line is lost without notice
+  const std::string file = StrFormat("GGA/GGA%04d%02d%02d.txt", now.year, now.month, now.day);
   // The GGA text brings its own line end.
   const std::string line =
       StrFormat("%12s %-15s %12.8f %12.8f %8.3f ", time.c_str(), name.c_str(), b, l, h) + gga;
-  std::fwrite(line.data(), 1, line.size(), file);
-  std::fclose(file);
-  return 1;
+  std::FILE* stream = std::fopen((gybl_.programDirectory + file).c_str(), "a");
+  bool written = false;
+  if (stream != nullptr) {
+    written = std::fwrite(line.data(), 1, line.size(), stream) == line.size();
+    // The line leaves the buffer only at the close: a full disk shows there.
+    written = std::fclose(stream) == 0 && written;
+  }
+  if (written) {
+    ggaFailures_.Succeeded(file);
+    return 1;
+  }
+  if (ggaFailures_.First(file, now)) gybl_.Log("GGA write failed " + file, kLogRed);
+  return 0;
 }
 
 int ActivityRecords::LogEvent(const std::string& user, int code, const std::string& comment) {

@@ -4,6 +4,8 @@
 // only). Server rows are queued; the caller never waits for the server.
 #include <string>
 
+#include "core/WriteFailures.h"
+
 class CKavroGyBl;
 class KavroDatabase;
 class UserAccounts;
@@ -22,7 +24,8 @@ class ActivityRecords {
   // written.
   int RecordConnection(const ClientEntry& entry, int kind, int& out);
   // Records a position (latitude and longitude in degrees, height in metres) with its GGA text under a
-  // name. Always 1.
+  // name. 0 when the line could not be written to the daily GGA file (one red line per file and day),
+  // else 1.
   int RecordPosition(const std::string& name, const std::string& gga, double b, double l, double h);
   // Records an event of a user with its code and text (server database only). Always 1.
   int LogEvent(const std::string& user, int code, const std::string& comment);
@@ -33,4 +36,5 @@ class ActivityRecords {
   CKavroGyBl& gybl_;
   KavroDatabase& database_;
   UserAccounts& accounts_;
+  WriteFailures ggaFailures_;
 };

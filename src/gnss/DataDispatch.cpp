@@ -53,7 +53,8 @@ void DataDispatch::DispatchData(uint8_t* data, uint32_t count, uint32_t socket) 
 void DataDispatch::BaseSteps(const uint8_t* data, uint32_t count, uint32_t socket) {
   ClientEntry& base = *FindClient(gybl_.clientTable, socket);
   if (gybl_.settings.flags.recordToBase != 0 && base.userName.size() > kRecordNameAbove) {
-    AppendRecord(gybl_.programDirectory + "BASE/", base.userName, data, count);
+    NoteRecord("BASE/" + base.userName,
+               AppendRecord(gybl_.programDirectory + "BASE/", base.userName, data, count));
   }
   switch (static_cast<DataFormat>(base.dataFormat)) {
     case DataFormat::kUnknown:
@@ -74,6 +75,19 @@ void DataDispatch::BaseSteps(const uint8_t* data, uint32_t count, uint32_t socke
       break;
   }
   RelayBaseChunk(data, count, socket);
+}
+
+void DataDispatch::NoteRecord(const std::string& file, RecordWrite result) {
+  if (result != RecordWrite::kPassedOver)
+    NoteWrite("Record write failed ", file, result == RecordWrite::kWritten);
+}
+
+void DataDispatch::NoteWrite(const char* failureText, const std::string& file, bool written) {
+  if (written) {
+    writeFailures_.Succeeded(file);
+  } else if (writeFailures_.First(file, gybl_.clock().Now())) {
+    gybl_.Log(failureText + file, kLogRed);
+  }
 }
 
 void DataDispatch::RelayBaseChunk(const uint8_t* data, uint32_t count, uint32_t socket) {
@@ -105,7 +119,7 @@ void DataDispatch::RoverSteps(const SharedChunk& chunk, uint32_t socket) {
   const auto count = static_cast<uint32_t>(chunk->size());
   ClientEntry* rover = FindClient(gybl_.clientTable, socket);
   if (flags.recordToProgramDirectory != 0 && rover->userName.size() > kRecordNameAbove) {
-    AppendRecord(gybl_.programDirectory, rover->userName, chunk->data(), count);
+    NoteRecord(rover->userName, AppendRecord(gybl_.programDirectory, rover->userName, chunk->data(), count));
   }
 
   double latitude = 0.0;
@@ -131,8 +145,10 @@ void DataDispatch::RoverPosition(const SharedChunk& chunk, uint32_t socket, doub
   if (rover == nullptr) return;
   rover->roveFlagB = 1;
   if (flags.writeKml != 0) {
-    AddKmlPoint(gybl_.programDirectory + "KML/", gybl_.clock().Now(), rover->userName, latitude, longitude,
-                height);
+    const LocalTime now = gybl_.clock().Now();
+    const int written =
+        AddKmlPoint(gybl_.programDirectory + "KML/", now, rover->userName, latitude, longitude, height);
+    NoteWrite("KML write failed ", "KML/" + KmlFileName(now), written == 1);
   }
   rover->position = {latitude, longitude, height};
   gybl_.monitor().OnMap(kMapRoverPosition, rover);

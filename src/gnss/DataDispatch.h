@@ -3,8 +3,11 @@
 // it feeds; a rover's chunk is read for its position, which fences the rover by its work area and
 // serves it by its mode.
 #include <cstdint>
+#include <string>
 
+#include "core/RecordFile.h"
 #include "core/SharedChunk.h"
+#include "core/WriteFailures.h"
 #include "gnss/DecoderContext.h"
 
 class CKavroGyBl;
@@ -26,6 +29,12 @@ class DataDispatch {
   void RoverPosition(const SharedChunk& chunk, uint32_t socket, double latitude, double longitude,
                      double height);
 
+  // The result of a record file's chunk; file is named from the program directory.
+  void NoteRecord(const std::string& file, RecordWrite result);
+  // A file write's outcome: a failure gives one red line per file and day; the data goes on.
+  void NoteWrite(const char* failureText, const std::string& file, bool written);
+
   CKavroGyBl& gybl_;
   DecoderContext& decoders_;
+  WriteFailures writeFailures_;
 };

@@ -27,7 +27,7 @@ class PositionRecorder {
  public:
   virtual ~PositionRecorder() = default;
   // Records a base position (latitude and longitude in degrees, height in metres) under a name with
-  // its GGA text; always 1.
+  // its GGA text; 1, or 0 when it could not be written.
   virtual int RecordPosition(const std::string& /*name*/, const std::string& /*gga*/, double /*b*/,
                              double /*l*/, double /*h*/) {
     return 1;

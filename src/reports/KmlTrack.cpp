@@ -1,17 +1,14 @@
 #include "reports/KmlTrack.h"
 
-#include <cstdio>
-#include <memory>
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "core/StrFormat.h"
 #include "reports/StatusPage.h"
 
 namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 constexpr const char* kClosing = "</Folder>\n</kml>\n";
 
@@ -73,6 +70,26 @@ std::string Placemark(const LocalTime& now, const std::string& userName, double 
          "     </Placemark>\n";
 }
 
+// Writes all of text at offset; false when a write fails.
+bool WriteAt(int fd, const std::string& text, off_t offset) {
+  for (size_t done = 0; done < text.size();) {
+    const ssize_t wrote =
+        ::pwrite(fd, text.data() + done, text.size() - done, offset + static_cast<off_t>(done));
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) return false;
+    done += static_cast<size_t>(wrote);
+  }
+  return true;
+}
+
+// Puts the closing lines of a file of size bytes back in their place, space the file already has, and
+// cuts off what a failed point left after them.
+void TakeBackPoint(int fd, off_t size) {
+  if (!WriteAt(fd, kClosing, size - kKmlClosingBytes)) return;
+  const int cut = ::ftruncate(fd, size);
+  static_cast<void>(cut);  // a point left in the file is written over by the next one all the same
+}
+
 }  // namespace
 
 std::string XmlText(const std::string& text) {
@@ -100,21 +117,30 @@ std::string KmlFileName(const LocalTime& date) {
 int AddKmlPoint(const std::string& kmlDirectory, const LocalTime& now, const std::string& userName,
                 double latitude, double longitude, double height) {
   const std::string path = kmlDirectory + KmlFileName(now);
-  File file(std::fopen(path.c_str(), "r+b"));
-  if (!file) {
-    file.reset(std::fopen(path.c_str(), "wb"));
-    if (!file) return 0;
-    const std::string skeleton = Skeleton(now);
-    std::fwrite(skeleton.data(), 1, skeleton.size(), file.get());
+  int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) {
+    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return 0;
+    const bool written = WriteAt(fd, Skeleton(now), 0);
+    if (::close(fd) != 0 || !written) {
+      // A cut skeleton would take the next point into its middle: without it the next point starts anew.
+      ::unlink(path.c_str());
+      return 0;
+    }
+    // Closed (and the skeleton written) before the file is opened again.
+    fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return 0;
   }
-  file.reset();  // closed (and the skeleton written) before the file is opened again
-  file.reset(std::fopen(path.c_str(), "r+b"));
-  if (!file) return 0;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    ::close(fd);
+    return 0;
+  }
   // A file shorter than the closing lines is written from its start.
-  std::fseek(file.get(), 0, SEEK_END);
-  const long size = std::ftell(file.get());
-  std::fseek(file.get(), size > kKmlClosingBytes ? size - kKmlClosingBytes : 0, SEEK_SET);
-  const std::string point = Placemark(now, userName, latitude, longitude, height) + kClosing;
-  std::fwrite(point.data(), 1, point.size(), file.get());
-  return 1;
+  const off_t size = info.st_size;
+  const off_t at = size > kKmlClosingBytes ? size - kKmlClosingBytes : 0;
+  bool ok = WriteAt(fd, Placemark(now, userName, latitude, longitude, height) + kClosing, at);
+  if (!ok && size > kKmlClosingBytes) TakeBackPoint(fd, size);
+  if (::close(fd) != 0) ok = false;
+  return ok ? 1 : 0;
 }

@@ -13,7 +13,8 @@ std::string KmlFileName(const LocalTime& date);
 
 // Adds one point to the file of now's date in kmlDirectory (ending in "/"), creating the file with
 // its skeleton when it cannot be opened. Returns 1 when the point was written, 0 when the file could
-// neither be opened nor created.
+// neither be opened nor created or a write or the close failed; a failed point is taken back out
+// of the file.
 int AddKmlPoint(const std::string& kmlDirectory, const LocalTime& now, const std::string& userName,
                 double latitude, double longitude, double height);
 

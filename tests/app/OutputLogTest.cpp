@@ -92,6 +92,42 @@ TEST_F(OutputLogTest, MissingDirectoryStillLists) {
   EXPECT_FALSE(fs::exists(dir / "LOG"));
 }
 
+// A daily file that cannot be written (its directory a regular file, or the file a full disk) is
+// reported once per day on the console; every line is still copied and listed.
+TEST_F(OutputLogTest, UnwritableFileIsReportedOncePerDay) {
+  std::ofstream(dir / "plain") << "x";
+  fs::create_directories(dir / "full");
+  fs::create_symlink("/dev/full", dir / "full" / "KavroServer20150202.txt");
+  const struct {
+    const char* sub;
+    bool nextDayFails;
+  } cases[] = {{"plain", true}, {"full", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sub);
+    const std::string logDir = (dir / c.sub).string() + "/";
+    clock.Set(LocalTime{2015, 2, 0, 2, 9, 5, 7});
+    std::FILE* copy = std::tmpfile();
+    ASSERT_NE(copy, nullptr);
+    OutputLog log(clock, logDir, copy);
+    log.Append({"", "a", kLogNormal});
+    log.Append({"", "b", kLogRed});
+    clock.Set(LocalTime{2015, 2, 0, 3, 23, 59, 58});
+    log.Append({"", "c", kLogNormal});
+
+    std::string expected = "2015/02/02  9: 5: 7  Log write failed " + logDir + "KavroServer20150202.txt\n" +
+                           "2015/02/02  9: 5: 7  a\n2015/02/02  9: 5: 7  b\n";
+    if (c.nextDayFails)
+      expected += "2015/02/03 23:59:58  Log write failed " + logDir + "KavroServer20150203.txt\n";
+    expected += "2015/02/03 23:59:58  c\n";
+    std::rewind(copy);
+    std::string copied(1024, '\0');
+    copied.resize(std::fread(copied.data(), 1, copied.size(), copy));
+    std::fclose(copy);
+    EXPECT_EQ(copied, expected);
+    EXPECT_EQ(log.rows().size(), 3u);
+  }
+}
+
 // A client's text cannot forge a second file line or send escape sequences to a terminal; the row
 // keeps it as sent.
 TEST_F(OutputLogTest, ControlCharactersAreEscapedInTheFileOnly) {

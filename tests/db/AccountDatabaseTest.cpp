@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
 #include <filesystem>
@@ -510,6 +511,33 @@ TEST_P(AccountTest, PositionsAndEvents) {
     text << in.rdbuf();
     EXPECT_EQ(text.str(), "2015/02/02_10:00:00 MOUNT1           30.50000000 114.25123450   20.125 " + gga);
   }
+}
+
+// The day's GGA file that cannot be written (its directory a regular file, then the file a full
+// disk): the position fails with one red line per file and day; a written line clears the note.
+TEST_P(AccountTest, UnwritableGgaFileFailsWithOneRedLine) {
+  if (Server()) GTEST_SKIP() << "positions go to the server database, not the file";
+  const std::string gga = "$GPGGA\r\n";
+  const std::string redLine = "GGA write failed GGA/GGA20150202.txt";
+  const auto count = [&] {
+    return std::count_if(monitor.lines.begin(), monitor.lines.end(),
+                         [&](const LogRecord& l) { return l.text == redLine && l.level == kLogRed; });
+  };
+  namespace fs = std::filesystem;
+  fs::remove_all(dir.File("GGA"));
+  std::ofstream(dir.File("GGA")) << "x";
+  EXPECT_EQ(accounts.RecordPosition("M", gga, 1, 2, 3), 0);
+  EXPECT_EQ(accounts.RecordPosition("M", gga, 1, 2, 3), 0);
+  EXPECT_EQ(count(), 1);
+
+  fs::remove(dir.File("GGA"));
+  fs::create_directories(dir.File("GGA"));
+  EXPECT_EQ(accounts.RecordPosition("M", gga, 1, 2, 3), 1);
+  fs::remove(dir.File("GGA/GGA20150202.txt"));
+  fs::create_symlink("/dev/full", dir.File("GGA/GGA20150202.txt"));
+  EXPECT_EQ(accounts.RecordPosition("M", gga, 1, 2, 3), 0);
+  EXPECT_EQ(accounts.RecordPosition("M", gga, 1, 2, 3), 0);
+  EXPECT_EQ(count(), 2);
 }
 
 TEST_P(AccountTest, CloseAndCloseAllRecordConnections) {

@@ -324,4 +324,45 @@ TEST_F(DataDispatchTest, RecordsOnlyLongSafeNames) {
   EXPECT_EQ(FileText(directory / "BASE" / "BASE12345").size(), 10u);
 }
 
+// A record or KML file that cannot be written gives one red line per file and day; the chunks are
+// still relayed. The directories are regular files, so nothing can be created even as root.
+TEST_F(DataDispatchTest, UnwritableFilesGiveOneRedLinePerFileAndDay) {
+  gybl.settings.flags.recordToBase = 1;
+  gybl.settings.flags.recordToProgramDirectory = 1;
+  gybl.settings.flags.writeKml = 1;
+  for (const char* sub : {"BASE", "KML"}) {
+    fs::remove_all(directory / sub);
+    std::ofstream(directory / sub) << "x";
+  }
+  Base(5, "BASE12345", 3, 30.2, 114.0);
+  Add(6, "rover1234", "NTRIP", 0);
+  ASSERT_EQ(LinkToBase(gybl.clientTable, "BASE12345", 6), 1);
+  const std::string chunk("\xd3\x00\x01\xff\x00\x00\x00", 7);
+  const auto day = [&] {
+    for (int i = 0; i < 2; ++i) {
+      Feed(5, chunk);
+      Feed(6, GgaAt(30.2, 114.0));
+    }
+  };
+  const auto redLines = [&] {
+    std::vector<std::string> texts;
+    for (const LogRecord& line : monitor.lines) {
+      if (line.level == kLogRed) texts.push_back(line.text);
+    }
+    return texts;
+  };
+  day();
+  // The rover's own record file is writable; a success does not hide the others' failures.
+  EXPECT_EQ(redLines(), (std::vector<std::string>{"Record write failed BASE/BASE12345",
+                                                  "KML write failed KML/20150202.kml"}));
+  EXPECT_EQ(Sent(6), chunk + chunk);
+  EXPECT_EQ(FileText(directory / "rover1234").size(), 2 * GgaAt(30.2, 114.0).size());
+
+  monitor.lines.clear();
+  clock.Set({2015, 2, 2, 3, 0, 0, 1, 0});
+  day();
+  EXPECT_EQ(redLines(), (std::vector<std::string>{"Record write failed BASE/BASE12345",
+                                                  "KML write failed KML/20150203.kml"}));
+}
+
 }  // namespace

@@ -110,4 +110,15 @@ TEST_F(KmlTrackTest, DamagedOrMissingFiles) {
   EXPECT_EQ(AddKmlPoint(Dir() + "missing/", now, "r", 1.0, 2.0, 3.0), 0);
 }
 
+TEST_F(KmlTrackTest, FilesThatCannotBeWrittenFail) {
+  // The directory is a regular file (nothing can be created, even as root), or the day's file is a
+  // full disk (it opens, and every write fails).
+  std::ofstream(directory / "plain") << "x";
+  fs::create_directories(directory / "full");
+  fs::create_symlink("/dev/full", directory / "full" / "20150201.kml");
+  for (const char* sub : {"plain/", "full/"}) {
+    EXPECT_EQ(AddKmlPoint(Dir() + sub, now, "r", 1.0, 2.0, 3.0), 0) << sub;
+  }
+}
+
 }  // namespace

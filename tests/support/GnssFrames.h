@@ -141,7 +141,9 @@ class RecordingMonitor : public MonitorEvents {
  public:
   void OnTree(int code, const ClientEntry* entry, int) override { calls.push_back({1525, code, entry}); }
   void OnMap(int code, const ClientEntry* entry) override { calls.push_back({1529, code, entry}); }
+  void OnLogLine(const LogRecord& record) override { lines.push_back(record); }
   std::vector<MonitorCall> calls;
+  std::vector<LogRecord> lines;
 };
 
 class RecordingConsole : public DecoderConsole {
