@@ -73,6 +73,7 @@ int RunCaster(const std::string& programDirectory) {
   DecoderContext decoders{monitor, console, accounts, gybl.settings.flags.saveGga};
   CasterHandlers handlers(gybl, accounts, services, decoders);
   CMainFrame frame(io, gybl, handlers);
+  accounts.SetResumer([&frame](uint32_t socket) { frame.ResumeRequest(socket); });
   database.OpenLocalDatabase();
   accounts.areas.LoadWorkAreas();
 

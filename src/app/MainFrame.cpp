@@ -243,6 +243,10 @@ void CMainFrame::OnRead(const std::shared_ptr<SocketConnection>& connection,
   if (!connection->closed) StartRead(connection);
 }
 
+void CMainFrame::ResumeRequest(uint32_t socket) {
+  if (classifier_.Resume(socket) == 0) gybl_.Close(socket, CloseReason::kRefused);
+}
+
 void CMainFrame::OnSocketEvent(uint32_t socket, uint32_t event) {
   switch (event) {
     case kFdWrite:

@@ -29,6 +29,8 @@ class CMainFrame : public SocketLayer {
   void CloseSocket(uint32_t socket) override;
 
   RequestClassifier& classifier() { return classifier_; }
+  // A request that waited for the database is handled again with its answers; a refusal closes it.
+  void ResumeRequest(uint32_t socket);
   const std::string& windowTitle() const { return windowTitle_; }
   // Port a listener is bound to (0 when it is not listening).
   int ListeningPort(int which) const;

@@ -1,5 +1,6 @@
 #include "app/Settings.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <string_view>
 
@@ -127,6 +128,8 @@ Settings ReadSettings(const std::string& settingsFile, const std::string& relayF
   s.sqlPassword = file.GetString("SQL", "Password", s.sqlPassword);
   s.sqlDbName = file.GetString("SQL", "DBname", s.sqlDbName);
   s.sqlHostName = file.GetString("SQL", "HostName", s.sqlHostName);
+  s.sqlTimeout = std::max(1, file.GetInt("SQL", "Timeout", s.sqlTimeout));
+  s.sqlQueueLimit = std::max(1, file.GetInt("SQL", "QueueLimit", s.sqlQueueLimit));
 
   const long long useNet = std::llabs(file.GetInt("NET", "UseNet", 11));
   s.useLinks = static_cast<int>(useNet % 10);

@@ -69,6 +69,8 @@ struct Settings {
   std::string sqlPassword = "Wrelb";
   std::string sqlDbName = "KavroCors";
   std::string sqlHostName = "Kavro";
+  int sqlTimeout = 3;           // seconds a server query may take ("Timeout"); below 1 means 1
+  int sqlQueueLimit = 100000;   // queued write lists before position rows are dropped ("QueueLimit")
   // NET
   int useLinks = 1;    // units digit of "UseNet"
   int updatePush = 1;  // tens digit of "UseNet"

@@ -16,6 +16,14 @@ struct UserCheck {
 class AccountServices {
  public:
   virtual ~AccountServices() = default;
+  // Whether the account steps of a login can run now. False when their answers must first be fetched
+  // from the server database: the fetch has started, the entry is marked as waiting, and the caller
+  // returns at once keeping its request, which is handled again from the start when the answers came
+  // (accountPage: the answers of the status page instead of a login).
+  virtual bool LookupReady(ClientEntry& /*entry*/, const std::string& /*name*/, const std::string& /*password*/,
+                           bool /*accountPage*/ = false) {
+    return true;
+  }
   // Fills the entry's work area (bounds, parameter set and name) for a user name; 1 when the account
   // was found.
   virtual int LookupUserArea(const std::string& name, ClientEntry& entry) = 0;

@@ -91,6 +91,12 @@ struct ClientEntry {
   std::array<int32_t, 6> ggaCounters{};
   double ggaTime = 0.0;
   int32_t ggaCount = 0;
+  // A request waiting for answers of the server database: the framer that took it and its text. The
+  // connection's input waits in the framer buffers meanwhile.
+  bool awaitingDatabase = false;
+  uint64_t lookupId = 0;
+  int32_t pendingFramer = 0;
+  std::string pendingRequest;
   // The socket layer's object for this connection (null in tests without sockets).
   std::shared_ptr<SocketConnection> connection;
 };

@@ -66,25 +66,74 @@ int RequestClassifier::Receive(uint32_t socket, uint32_t count, const uint8_t* b
     buffers[i]->Write(bytes, static_cast<int>(count));
   }
 
+  // A request waiting for the database keeps the connection's input in the (bounded) framer buffers.
+  if (entry->awaitingDatabase) {
+    for (int i = 0; i < 3; ++i) {
+      if (buffers[i]->Length() > kReceiveTrim) buffers[i]->Clear();
+    }
+    return 1;
+  }
+  return RunFramers(socket, false);
+}
+
+int RequestClassifier::RunFramers(uint32_t socket, bool getHandled) {
   // The state is read again before each framer: a request recognised by an earlier one keeps the
   // later ones from running in this call.
   const Framer order[] = {Framer::kDevice, Framer::kGet, Framer::kSource};
   const int32_t narrowed[] = {kClassifyDevice, kClassifyGet, kClassifySource};
   for (int i = 0; i < 3; ++i) {
-    entry = FindClient(table_, socket);
+    ClientEntry* entry = FindClient(table_, socket);
     if (entry == nullptr) return 1;
+    if (entry->awaitingDatabase) return 1;
     if (!Runs(entry->classifyState, narrowed[i])) continue;
-    if (RunFramer(order[i], socket) == 0) return 0;
+    if (RunFramer(order[i], socket, getHandled && order[i] == Framer::kGet) == 0) return 0;
   }
   // Whatever the framers left waiting is bounded. This runs after framing, not before it: a read
   // larger than the bound (a base sends up to 8095 bytes at once) would otherwise lose stream data
   // that the framers were about to pass on.
-  entry = FindClient(table_, socket);
+  ClientEntry* entry = FindClient(table_, socket);
   if (entry == nullptr) return 1;
   for (CBuffer* buffer : {entry->deviceBuffer.get(), entry->getBuffer.get(), entry->sourceBuffer.get()}) {
     if (buffer->Length() > kReceiveTrim) buffer->Clear();
   }
   return 1;
+}
+
+int RequestClassifier::Resume(uint32_t socket) {
+  ClientEntry* entry = FindClient(table_, socket);
+  if (entry == nullptr || !entry->awaitingDatabase) return 1;
+  entry->awaitingDatabase = false;
+  const auto framer = static_cast<Framer>(entry->pendingFramer);
+  const std::string request = std::move(entry->pendingRequest);
+  entry->pendingRequest.clear();
+  const size_t n = std::min(request.size(), static_cast<size_t>(kRequestAreaSize));
+  std::memcpy(requestArea_.data(), request.data(), n);
+  requestArea_[n] = '\0';
+  if (CallHandler(framer, socket) == 0) return 0;
+  if (Waiting(framer, socket)) return 1;
+  // What arrived meanwhile, and what followed the request, is handled now.
+  return RunFramers(socket, framer == Framer::kGet);
+}
+
+int RequestClassifier::CallHandler(Framer framer, uint32_t socket) {
+  RequestHandlers& handlers = handlers_.get();
+  switch (framer) {
+    case Framer::kDevice:
+      return handlers.HandleDeviceLine(requestArea_.data(), socket);
+    case Framer::kGet:
+      return handlers.HandleGetRequest(requestArea_.data(), socket);
+    case Framer::kSource:
+      return handlers.HandleSourceRequest(requestArea_.data(), socket);
+  }
+  return 0;
+}
+
+bool RequestClassifier::Waiting(Framer framer, uint32_t socket) {
+  ClientEntry* entry = FindClient(table_, socket);
+  if (entry == nullptr || !entry->awaitingDatabase) return false;
+  entry->pendingFramer = static_cast<int32_t>(framer);
+  entry->pendingRequest = requestArea_.data();
+  return true;
 }
 
 bool RequestClassifier::PassOn(Framer framer, uint32_t socket, int n) {
@@ -105,7 +154,7 @@ void RequestClassifier::TakeRequest(CBuffer& buffer, int n) {
   requestArea_[static_cast<size_t>(taken)] = '\0';
 }
 
-int RequestClassifier::RunFramer(Framer framer, uint32_t socket) {
+int RequestClassifier::RunFramer(Framer framer, uint32_t socket, bool requestHandled) {
   const FramerWords& words = framer == Framer::kDevice ? kDeviceWords
                              : framer == Framer::kGet  ? kGetWords
                                                        : kSourceWords;
@@ -117,7 +166,6 @@ int RequestClassifier::RunFramer(Framer framer, uint32_t socket) {
                                      : *entry.sourceBuffer;
   };
 
-  bool requestHandled = false;
   for (;;) {
     ClientEntry* entry = FindClient(table_, socket);
     if (entry == nullptr) return 1;
@@ -141,19 +189,22 @@ int RequestClassifier::RunFramer(Framer framer, uint32_t socket) {
       }
       n = std::min(n, kDeviceLineLimit);
       TakeRequest(buffer, n);
-      if (handlers_.get().HandleDeviceLine(requestArea_.data(), socket) == 0) return 0;
+      if (CallHandler(framer, socket) == 0) return 0;
+      if (Waiting(framer, socket)) return 1;
     } else if (framer == Framer::kGet) {
       // One request per chunk: a further request in the buffer waits for the next chunk.
       if (requestHandled) return 1;
       if (buffer.Length() < 4 || end == 0 || end >= static_cast<int>(kRequestAreaSize)) return 1;
       TakeRequest(buffer, end);
-      if (handlers_.get().HandleGetRequest(requestArea_.data(), socket) == 0) return 0;
+      if (CallHandler(framer, socket) == 0) return 0;
+      if (Waiting(framer, socket)) return 1;
       // What the rover sent behind its request (often its first GGA) is its data now.
       requestHandled = true;
       continue;
     } else if (end != 0 && end < static_cast<int>(kRequestAreaSize)) {
       TakeRequest(buffer, end);
-      if (handlers_.get().HandleSourceRequest(requestArea_.data(), socket) == 0) return 0;
+      if (CallHandler(framer, socket) == 0) return 0;
+      if (Waiting(framer, socket)) return 1;
     }
 
     entry = FindClient(table_, socket);

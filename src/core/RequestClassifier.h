@@ -4,6 +4,7 @@
 // requests go to their handlers, every other byte to the data handler.
 #include <array>
 #include <cstdint>
+#include <string>
 
 #include "core/ClientEntry.h"
 
@@ -49,11 +50,20 @@ class RequestClassifier {
   // One received chunk of a connection. Returns 0 to have the connection closed as refused.
   int Receive(uint32_t socket, uint32_t count, const uint8_t* bytes);
 
+  // Handles again the request of a connection that waited for the database, then what arrived behind
+  // it. Returns 0 to have the connection closed as refused.
+  int Resume(uint32_t socket);
+
   const char* RequestArea() const { return requestArea_.data(); }
 
  private:
   enum class Framer { kDevice, kGet, kSource };
-  int RunFramer(Framer framer, uint32_t socket);
+  // Runs every framer still reading the connection; getHandled: a GET request was just handled.
+  int RunFramers(uint32_t socket, bool getHandled);
+  int RunFramer(Framer framer, uint32_t socket, bool requestHandled = false);
+  int CallHandler(Framer framer, uint32_t socket);
+  // True when the handler left the connection waiting for the database; the request is kept for Resume.
+  bool Waiting(Framer framer, uint32_t socket);
   // Passes the first n bytes of a framer buffer on; false when the connection went away.
   bool PassOn(Framer framer, uint32_t socket, int n);
   // Moves n bytes of the buffer into the request area and terminates them.

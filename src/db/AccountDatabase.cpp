@@ -2,6 +2,7 @@
 
 #include "app/KavroGyBl.h"
 #include "db/KavroDatabase.h"
+#include "db/ServerQueries.h"
 
 AccountDatabase::AccountDatabase(CKavroGyBl& gybl, KavroDatabase& database)
     : accounts(gybl, database),
@@ -20,6 +21,29 @@ AccountDatabase::AccountDatabase(CKavroGyBl& gybl, KavroDatabase& database)
 }
 
 AccountDatabase::~AccountDatabase() { database_.SetOpenedHandler(nullptr); }
+
+bool AccountDatabase::LookupReady(ClientEntry& entry, const std::string& name, const std::string& password,
+                                  bool accountPage) {
+  if ((inResume_ && resuming_ == entry.socket) || !resume_ || !database_.ServerQueriesRunning()) return true;
+  const uint64_t id = ++lastLookup_;
+  entry.awaitingDatabase = true;
+  entry.lookupId = id;
+  database_.Prefetch(
+      [name, password, accountPage](QueryRecorder& recorder) {
+        if (!accountPage) WorkAreas::FetchUserArea(recorder, name);
+        UserAccounts::FetchLogin(recorder, name, password, accountPage);
+      },
+      [this, socket = entry.socket, id] {
+        // The connection may have gone, or its socket number been taken by another one, meanwhile.
+        ClientEntry* waiting = FindClient(gybl_.clientTable, socket);
+        if (waiting == nullptr || !waiting->awaitingDatabase || waiting->lookupId != id) return;
+        inResume_ = true;
+        resuming_ = socket;
+        resume_(socket);
+        inResume_ = false;
+      });
+  return false;
+}
 
 int AccountDatabase::LookupUserArea(const std::string& name, ClientEntry& entry) {
   return areas.LookupUserArea(name, entry.areaBounds, entry.areaParameters, entry.areaName);

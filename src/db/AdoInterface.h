@@ -1,6 +1,7 @@
 #pragma once
 // The interface of one database connection, implemented for the server database (PostgreSQL) and
 // the local files (SQLite). No operation throws: each turns a failure into its result.
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,9 @@ class Ado_InterFacce {
   // 1 connected, 0 failed.
   virtual int Open(const std::string& connection, const std::string& user, const std::string& password) = 0;
   virtual bool IsOpen() const = 0;
+  // Operations started after this call give up at the deadline: the operation fails and the connection
+  // is closed. time_point::max() (the default) sets no limit.
+  virtual void SetDeadline(std::chrono::steady_clock::time_point /*deadline*/) {}
 
   int Select(const std::string& sql, const std::vector<std::string>& columns, std::vector<Ado_Row>& rows) {
     return Select(sql, {}, columns, rows);

@@ -1,5 +1,6 @@
 #include "db/KavroDatabase.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "app/KavroGyBl.h"
@@ -8,6 +9,7 @@
 #include "db/AdoCom.h"
 #include "db/LocalSchema.h"
 #include "db/ServerSchema.h"
+#include "db/WorkAreas.h"
 
 namespace {
 
@@ -21,22 +23,48 @@ constexpr const char* kMapSetFile = "KavroMapSet.db";
 }  // namespace
 
 // The two connections of one attempt, handed from the connecting thread to the main thread.
+// The queries answered by the same attempt (stored version, work-area names), so that opening needs no
+// round trip on the main thread.
 struct KavroDatabase::Connections {
   std::unique_ptr<Ado_InterFacce> query;
   std::unique_ptr<Ado_InterFacce> writer;
   bool ok = false;
+  std::vector<QueryAnswer> answers;
 };
 
+namespace {
+
+constexpr const char* kVersionQuery = "select * from A_DB_SERVER_VERS";
+
+}  // namespace
+
 KavroDatabase::KavroDatabase(CKavroGyBl& gybl, Poster post, Ado_Db::ConnectionFactory factory, SteadyNow now)
-    : gybl_(gybl), post_(std::move(post)), factory_(std::move(factory)), now_(std::move(now)) {
+    : gybl_(gybl),
+      post_(std::move(post)),
+      factory_(std::move(factory)),
+      now_(std::move(now)),
+      queries_([this](std::function<void()> work) { post_(std::move(work)); }, [this] { return factory_(); }) {
   if (!factory_) factory_ = [] { return std::make_unique<Ado_Com>(); };
   if (!now_) now_ = [] { return std::chrono::steady_clock::now(); };
+  queries_.SetFailureReport([this] { ReportConnectFailure(); });
 }
 
 KavroDatabase::~KavroDatabase() {
   alive_.reset();
   if (connectThread_.joinable()) connectThread_.join();
   CloseSqlDatabase();
+}
+
+std::chrono::milliseconds KavroDatabase::QueryTimeout() const {
+  return std::chrono::milliseconds(1000LL * std::max(1, gybl_.settings.sqlTimeout));
+}
+
+void KavroDatabase::ReportConnectFailure() {
+  post_([this, alive = std::weak_ptr<int>(alive_)] {
+    if (!alive.lock()) return;
+    gybl_.LoadTexts(kTextDatabaseOpen);
+    gybl_.Log(StrFormat("%s OpenDBSQL", gybl_.textList[1].c_str()), kLogRed);
+  });
 }
 
 int KavroDatabase::OpenLocalDatabase() {
@@ -93,12 +121,28 @@ void KavroDatabase::BeginConnect(bool force) {
   connecting_ = true;
   connectThread_ = std::thread([connection = ServerConnectionString(s.sqlIp, s.sqlPort, s.sqlDbName),
                                 user = s.sqlUser, password = s.sqlPassword, factory = factory_, post = post_,
-                                alive = std::weak_ptr<int>(alive_), generation = generation_, this] {
+                                alive = std::weak_ptr<int>(alive_), generation = generation_,
+                                timeout = QueryTimeout(), this] {
     auto result = std::make_shared<Connections>();
     result->query = factory();
     result->writer = factory();
-    result->ok = result->query && result->writer && result->query->Open(connection, user, password) == 1 &&
-                 result->writer->Open(connection, user, password) == 1;
+    auto open = [&](Ado_InterFacce& c) {
+      c.SetDeadline(std::chrono::steady_clock::now() + timeout);
+      const bool opened = c.Open(connection, user, password) == 1;
+      c.SetDeadline(std::chrono::steady_clock::time_point::max());
+      return opened;
+    };
+    result->ok = result->query && result->writer && open(*result->query) && open(*result->writer);
+    if (result->ok) {
+      // What opening reads is read here: the stored version and the work-area names.
+      QueryRecorder recorder(result->query.get());
+      result->query->SetDeadline(std::chrono::steady_clock::now() + timeout);
+      std::vector<Ado_Row> rows;
+      recorder.Select(kVersionQuery, {}, {"VERS"}, rows);
+      recorder.Select(WorkAreas::kServerNamesQuery, {}, {"Name"}, rows);
+      result->query->SetDeadline(std::chrono::steady_clock::time_point::max());
+      result->answers = std::move(recorder.answers());
+    }
     post([alive, generation, result, this] {
       if (alive.lock()) Connected(generation, result);
     });
@@ -111,13 +155,18 @@ void KavroDatabase::Connected(uint64_t generation, std::shared_ptr<Connections> 
   // Closed since the attempt began (service stopped): the connections close with the result.
   if (generation != generation_ || gybl_.settings.useSql != 1) return;
   gybl_.LoadTexts(kTextDatabaseOpen);
-  if (result->ok && adoDb.Open(std::move(result->query), std::move(result->writer))) {
+  if (result->ok && adoDb.Open(factory_(), std::move(result->writer))) {
+    const Settings& s = gybl_.settings;
+    queries_.Start(std::move(result->query), ServerConnectionString(s.sqlIp, s.sqlPort, s.sqlDbName), s.sqlUser,
+                   s.sqlPassword, QueryTimeout(), kReconnectInterval);
     sqlOpen = 1;
     failed_ = false;
     gybl_.Log(StrFormat("%s OpenDBSQL", gybl_.textList[2].c_str()), kLogNormal);
+    answers_ = &result->answers;
     const bool created = CheckServerVersion() == 0;
     if (created) CreateServerTables();
     if (opened_) opened_(created);
+    answers_ = nullptr;
     return;
   }
   failed_ = true;
@@ -125,16 +174,43 @@ void KavroDatabase::Connected(uint64_t generation, std::shared_ptr<Connections> 
   gybl_.Log(StrFormat("%s OpenDBSQL", gybl_.textList[1].c_str()), kLogRed);
 }
 
-int KavroDatabase::CheckServerVersion() { return ::CheckServerVersion(adoDb); }
+int KavroDatabase::CheckServerVersion() {
+  std::vector<Ado_Row> rows;
+  ServerSelect(kVersionQuery, {}, {"VERS"}, rows);
+  return ApplyServerVersion(adoDb, rows);
+}
 
 int KavroDatabase::CreateServerTables() { return ::CreateServerTables(adoDb); }
 
 int KavroDatabase::ServerSelect(const std::string& sql, const SqlParams& params,
                                 const std::vector<std::string>& columns, std::vector<Ado_Row>& rows) {
-  if (adoDb.Select(sql, params, columns, rows) == 1) return 1;
-  Ado_InterFacce* connection = adoDb.connection();
-  if (sqlOpen == 1 && (connection == nullptr || !connection->IsOpen())) CloseSqlDatabase();
-  return 0;
+  if (answers_ != nullptr) {
+    const std::vector<std::string> texts = ParamTexts(params);
+    for (const QueryAnswer& answer : *answers_) {
+      if (answer.sql != sql || answer.params != texts) continue;
+      rows.insert(rows.end(), answer.rows.begin(), answer.rows.end());
+      return answer.ok ? 1 : 0;
+    }
+  }
+  if (!queries_.Running()) return 0;
+  const std::vector<QueryAnswer> answers = queries_.RunAndWait([&](QueryRecorder& recorder) {
+    std::vector<Ado_Row> unused;
+    recorder.Select(sql, params, columns, unused);
+  });
+  if (answers.empty()) return 0;
+  rows.insert(rows.end(), answers.front().rows.begin(), answers.front().rows.end());
+  return answers.front().ok ? 1 : 0;
+}
+
+void KavroDatabase::Prefetch(ServerQueries::Work work, std::function<void()> done) {
+  queries_.Run(std::move(work), [this, alive = std::weak_ptr<int>(alive_),
+                                 done = std::move(done)](std::vector<QueryAnswer> answers) {
+    if (!alive.lock()) return;
+    const std::vector<QueryAnswer>* outer = answers_;
+    answers_ = &answers;
+    done();
+    answers_ = outer;
+  });
 }
 
 std::string KavroDatabase::FailureText() {
@@ -144,6 +220,7 @@ std::string KavroDatabase::FailureText() {
 
 int KavroDatabase::CloseSqlDatabase() {
   ++generation_;
+  queries_.Stop();
   if (sqlOpen == 1) adoDb.Stop();
   sqlOpen = 0;
   return 1;

@@ -1,7 +1,9 @@
 #pragma once
 // The caster's databases: the local files (user database and map set) and the server database with its
-// write gateway, opened, upgraded and closed as the service starts and stops. Runs on the main thread;
-// the server is connected in the background so that the main thread never waits on a connect.
+// write gateway and query worker, opened, upgraded and closed as the service starts and stops. Runs on
+// the main thread; the server is connected, written and queried in the background, so that the main
+// thread never waits on a round trip: the login handlers fetch their answers ahead (Prefetch) and run
+// again when they came.
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -13,6 +15,7 @@
 
 #include "db/AdoDb.h"
 #include "db/LocalStore.h"
+#include "db/ServerQueries.h"
 
 class CKavroGyBl;
 
@@ -53,12 +56,21 @@ class KavroDatabase {
   // Always 1.
   int CloseSqlDatabase();
 
+  // Runs queries on the query worker and hands their answers to done on the main thread; while done
+  // runs, ServerSelect answers those queries from them. Without an open server, done comes at once
+  // with every query failed.
+  void Prefetch(ServerQueries::Work work, std::function<void()> done);
+  // True while the server database is open, so that its queries are worth fetching ahead.
+  bool ServerQueriesRunning() const { return sqlOpen == 1 && queries_.Running(); }
+  // Milliseconds a server query may take ("Timeout" of section SQL).
+  std::chrono::milliseconds QueryTimeout() const;
+
   // True while a background connection attempt runs.
   bool Connecting() const { return connecting_; }
 
   // A query on the server database for the operations on accounts, work areas and records. 1 when it
-  // ran; 0 when it failed, and then, if the connection was lost, the server database is closed so that
-  // the next operation connects again.
+  // ran; 0 when it failed or timed out. Answered from the fetched answers when they hold it; otherwise
+  // the query worker runs it and the caller waits for it, at most for the time-out.
   int ServerSelect(const std::string& sql, const SqlParams& params, const std::vector<std::string>& columns,
                    std::vector<Ado_Row>& rows);
   // The text of a failed operation's red line: item [0] of text 62452, loaded when the line is written
@@ -77,6 +89,8 @@ class KavroDatabase {
   struct Connections;
   void BeginConnect(bool force);
   void Connected(uint64_t generation, std::shared_ptr<Connections> result);
+  // Posts one red "OpenDBSQL" line from a worker thread (one per failed connection attempt).
+  void ReportConnectFailure();
 
   CKavroGyBl& gybl_;
   Poster post_;
@@ -89,4 +103,6 @@ class KavroDatabase {
   std::thread connectThread_;
   std::function<void(bool)> opened_;
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+  ServerQueries queries_;
+  const std::vector<QueryAnswer>* answers_ = nullptr;  // the fetched answers while they are used
 };

@@ -35,6 +35,10 @@ const std::vector<const char*>& ServerTableStatements() {
 int CheckServerVersion(Ado_Db& db) {
   std::vector<Ado_Row> rows;
   db.Select("select * from A_DB_SERVER_VERS", {"VERS"}, rows);
+  return ApplyServerVersion(db, rows);
+}
+
+int ApplyServerVersion(Ado_Db& db, std::vector<Ado_Row>& rows) {
   if (!rows.empty()) {
     const int stored = FieldInt(rows.front()["VERS"]);
     db.Post("update  A_DB_SERVER_VERS SET VERS= " + std::to_string(kServerVersion));

@@ -15,6 +15,8 @@ const std::vector<const char*>& ServerTableStatements();
 // without one (the table is missing or empty, or the query failed) it queues the creation of the
 // version table with its row as one transaction and returns 0.
 int CheckServerVersion(Ado_Db& db);
+// The same with the version rows read beforehand.
+int ApplyServerVersion(Ado_Db& db, std::vector<Ado_Row>& rows);
 // Queues the six CREATE TABLE statements, each on its own; a table that exists makes its statement fail
 // harmlessly. Returns 0.
 int CreateServerTables(Ado_Db& db);

@@ -6,6 +6,7 @@
 #include "core/StrFormat.h"
 #include "db/KavroDatabase.h"
 #include "db/RecordFormat.h"
+#include "db/ServerQueries.h"
 
 namespace {
 
@@ -19,7 +20,29 @@ constexpr const char* kNoAccountText = "用户或密码错误";
 
 std::string Minutes(int seconds) { return StrFormat("%d分钟", seconds / 60); }
 
+constexpr const char* kServerUserQuery =
+    "select UserName, USERPASSWORD, PUSERTIME, USERTIME, PUSEDATA, USERLX, Measure_unit, Contact_person, "
+    "Telephone, ScopeName, SN, SN_YES from SER_UserDB where UserName=$1 order by ID";
+const std::vector<std::string> kColumns = {"UserName",  "USERPASSWORD", "PUSERTIME",      "USERTIME",
+                                           "PUSEDATA",  "USERLX",       "Measure_unit",   "Contact_person",
+                                           "Telephone", "ScopeName",    "SN",             "SN_YES"};
+constexpr const char* kServerPageQuery =
+    "select PUSERTIME, USERTIME, PUSEDATA, USERLX, Measure_unit, Contact_person, Telephone "
+    "from SER_UserDB where UserName=$1 and USERPASSWORD=$2 order by ID";
+const std::vector<std::string> kPageColumns = {"PUSERTIME",    "USERTIME",       "PUSEDATA", "USERLX",
+                                               "Measure_unit", "Contact_person", "Telephone"};
+
 }  // namespace
+
+void UserAccounts::FetchLogin(QueryRecorder& recorder, const std::string& user, const std::string& password,
+                              bool accountPage) {
+  std::vector<Ado_Row> rows;
+  if (accountPage) {
+    recorder.Select(kServerPageQuery, {user, password}, kPageColumns, rows);
+    return;
+  }
+  recorder.Select(kServerUserQuery, {user}, kColumns, rows);
+}
 
 bool UserAccounts::FlagsAcceptAll() const {
   const OptionFlags& flags = gybl_.settings.flags;
@@ -39,15 +62,11 @@ bool UserAccounts::CheckUser(const std::string& user, const std::string& passwor
 
 bool UserAccounts::CheckServerUser(const std::string& user, const std::string& password, int today,
                                    int& userType, int& code, ClientEntry& entry) {
-  static const std::vector<std::string> kColumns = {
-      "UserName",     "USERPASSWORD",   "PUSERTIME", "USERTIME",  "PUSEDATA", "USERLX",
-      "Measure_unit", "Contact_person", "Telephone", "ScopeName", "SN",       "SN_YES"};
   std::vector<Ado_Row> rows;
-  // A failed query finds no row, as an unreachable server does.
-  database_.ServerSelect(
-      "select UserName, USERPASSWORD, PUSERTIME, USERTIME, PUSEDATA, USERLX, Measure_unit, Contact_person, "
-      "Telephone, ScopeName, SN, SN_YES from SER_UserDB where UserName=$1 order by ID",
-      {user}, kColumns, rows);
+  // A failed or timed-out query finds no row, as an unreachable server does.
+  if (database_.ServerSelect(kServerUserQuery, {user}, kColumns, rows) == 0) {
+    gybl_.Log(StrFormat("SER_UserDB %s %d", database_.FailureText().c_str(), kUserServerUnknown), kLogRed);
+  }
   bool ok = false;
   if (rows.empty()) {
     code = kUserServerUnknown;
@@ -79,7 +98,7 @@ bool UserAccounts::CheckServerUser(const std::string& user, const std::string& p
 
 bool UserAccounts::CheckLocalUser(const std::string& user, const std::string& password, int today,
                                   int& userType, int& code, ClientEntry& entry) {
-  static const std::vector<std::string> kColumns = {"USERPASSWORD",   "PUSERTIME", "USERTIME",
+  static const std::vector<std::string> kLocalColumns = {"USERPASSWORD",   "PUSERTIME", "USERTIME",
                                                     "PUSEDATA",       "USERLX",    "Measure_unit",
                                                     "Contact_person", "SN",        "SN_YES"};
   std::vector<Ado_Row> rows;
@@ -89,7 +108,7 @@ bool UserAccounts::CheckLocalUser(const std::string& user, const std::string& pa
     if (recordset.Select(
             "SELECT USERPASSWORD, PUSERTIME, USERTIME, PUSEDATA, USERLX, Measure_unit, "
             "Contact_person, SN, SN_YES FROM USERPASSWORD WHERE UserUser=$1 ORDER BY rowid LIMIT 1",
-            {user}, kColumns, rows) == 0) {
+            {user}, kLocalColumns, rows) == 0) {
       gybl_.Log(StrFormat("USERPASSWORD %s %d", database_.FailureText().c_str(), 7), kLogRed);
       return false;
     }
@@ -146,24 +165,16 @@ int UserAccounts::ChargeConnectionTime(const ClientEntry& entry, int& out) {
 
 int UserAccounts::ChargeServer(const std::string& user, const std::string& accountName, int charged,
                                int today, int& out) {
-  std::vector<Ado_Row> rows;
-  // Without an answer nothing is known of the account: neither charge it nor create it again.
-  if (database_.ServerSelect("select UserNAME, USERTIME from SER_UserDB where UserNAME=$1", {user},
-                             {"UserNAME", "USERTIME"}, rows) == 0) {
-    return 0;
-  }
   const std::string defaultArea = gybl_.workAreaList.empty() ? std::string() : gybl_.workAreaList.front();
-  if (!rows.empty()) {
-    // Added in the statement itself: a charge still queued is never overwritten by a later one.
-    database_.adoDb.Post("update SER_UserDB set USERTIME=COALESCE(USERTIME,0)+$1 where UserNAME=$2",
-                         {charged, user});
-    return 1;
-  }
-  out = today;
-  database_.adoDb.Post(
-      "insert into SER_UserDB (UserNAME,GLNAME,USERPASSWORD,PUSERTIME,USERLX,PUSEDATA,USERTIME,ScopeName) "
-      "Values ($1,'',$2,0,0,$3,$4,$5)",
-      {accountName, accountName, today, charged, defaultArea});
+  // One queued transaction, no round trip on the close path: the charge is added in the statement (a
+  // charge still queued is never overwritten by a later one), and the account is created when there is
+  // none. The outcome is known to the write worker only, so out stays 0.
+  out = 0;
+  database_.adoDb.PostBatch(
+      {{"update SER_UserDB set USERTIME=COALESCE(USERTIME,0)+$1 where UserNAME=$2", {charged, user}},
+       {"insert into SER_UserDB (UserNAME,GLNAME,USERPASSWORD,PUSERTIME,USERLX,PUSEDATA,USERTIME,ScopeName) "
+        "select $1,'',$2,0,0,$3,$4,$5 where not exists (select 1 from SER_UserDB where UserNAME=$6)",
+        {accountName, accountName, today, charged, defaultArea, user}}});
   return 1;
 }
 
@@ -220,23 +231,18 @@ int UserAccounts::CountUsers() {
 }
 
 AccountValues UserAccounts::QueryAccount(const std::string& user, const std::string& password) {
-  static const std::vector<std::string> kColumns = {"PUSERTIME",    "USERTIME",       "PUSEDATA", "USERLX",
-                                                    "Measure_unit", "Contact_person", "Telephone"};
   AccountValues values;
   std::vector<Ado_Row> rows;
   const bool server = database_.OpenSqlDatabase() == 1;
   if (server) {
-    database_.ServerSelect(
-        "select PUSERTIME, USERTIME, PUSEDATA, USERLX, Measure_unit, Contact_person, Telephone "
-        "from SER_UserDB where UserName=$1 and USERPASSWORD=$2 order by ID",
-        {user, password}, kColumns, rows);
+    database_.ServerSelect(kServerPageQuery, {user, password}, kPageColumns, rows);
   } else {
     LocalStore::Recordset recordset = database_.userDatabase.Take();
     if (!recordset) return values;
     recordset.Select(
         "SELECT PUSERTIME, USERTIME, PUSEDATA, USERLX, Measure_unit, Contact_person, Telephone "
         "FROM USERPASSWORD WHERE UserUser=$1 AND USERPASSWORD=$2 ORDER BY rowid LIMIT 1",
-        {user, password}, kColumns, rows);
+        {user, password}, kPageColumns, rows);
   }
   if (rows.empty()) {
     values.validity = kNoAccountText;

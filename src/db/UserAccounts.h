@@ -7,6 +7,7 @@
 
 class CKavroGyBl;
 class KavroDatabase;
+class QueryRecorder;
 struct ClientEntry;
 
 // Result codes of CheckUser.
@@ -25,6 +26,10 @@ class UserAccounts {
  public:
   UserAccounts(CKavroGyBl& gybl, KavroDatabase& database) : gybl_(gybl), database_(database) {}
 
+  // The server queries of a login (or, with accountPage, of the status page), run on the query worker
+  // ahead of CheckUser or QueryAccount.
+  static void FetchLogin(QueryRecorder& recorder, const std::string& user, const std::string& password,
+                         bool accountPage);
   // Checks a login. The entry gets the account's unit, contact, serial and serial binding; userType the
   // denied-services mask; code one of UserCheckCode. True when the login is accepted (which the flags
   // passwordProtection and autoCreateUserOff, both off, grant to failed checks too).

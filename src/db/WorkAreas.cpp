@@ -7,6 +7,7 @@
 #include "core/StrFormat.h"
 #include "db/KavroDatabase.h"
 #include "db/RecordFormat.h"
+#include "db/ServerQueries.h"
 
 namespace {
 
@@ -19,6 +20,12 @@ const std::vector<std::string>& AreaColumns() {
 }
 
 constexpr const char* kAreaColumnList = "B1, B2, L1, L2, DX, DY, DZ, RX, RY, RZ, SF, UseSeven, UseUndulation";
+constexpr const char* kServerUserAreaQuery = "select ScopeName from SER_UserDB where UserName=$1 order by ID";
+
+const std::string& ServerAreaQuery() {
+  static const std::string kQuery = StrFormat("select %s from SER_Scope where Name=$1 order by ID", kAreaColumnList);
+  return kQuery;
+}
 
 void ReadBounds(const Ado_Row& row, AreaBounds& bounds) {
   bounds = {FieldDouble(row.Get("B1")), FieldDouble(row.Get("B2")), FieldDouble(row.Get("L1")),
@@ -46,6 +53,16 @@ void ReadParameters(const Ado_Row& row, AreaParameters& p, bool onlySet) {
 
 }  // namespace
 
+void WorkAreas::FetchUserArea(QueryRecorder& recorder, const std::string& user) {
+  std::vector<Ado_Row> rows;
+  recorder.Select(kServerUserAreaQuery, {user}, {"ScopeName"}, rows);
+  if (rows.empty()) return;
+  const std::string area = FieldText(rows.front().Get("ScopeName"));
+  if (area.empty()) return;
+  std::vector<Ado_Row> areaRows;
+  recorder.Select(ServerAreaQuery(), {area}, AreaColumns(), areaRows);
+}
+
 int WorkAreas::RepeatName() {
   gybl_.Log(kRepeatName, kLogRed);
   gybl_.monitor().OnNotice(kRepeatName);
@@ -55,7 +72,7 @@ int WorkAreas::RepeatName() {
 int WorkAreas::NextWorkAreaName(std::string& text, int& index) {
   std::vector<Ado_Row> rows;
   if (database_.OpenSqlDatabase() == 1) {
-    if (database_.ServerSelect("select Name from SER_Scope order by ID", {}, {"Name"}, rows) == 0) {
+    if (database_.ServerSelect(kServerNamesQuery, {}, {"Name"}, rows) == 0) {
       gybl_.Log("Scope Fail", kLogRed);
       return 0;
     }
@@ -86,9 +103,7 @@ int WorkAreas::GetWorkArea(const std::string& name, AreaBounds& bounds, AreaPara
   if (name.empty()) return 0;
   std::vector<Ado_Row> rows;
   if (database_.OpenSqlDatabase() == 1) {
-    if (database_.ServerSelect(
-            StrFormat("select %s from SER_Scope where Name=$1 order by ID", kAreaColumnList), {name},
-            AreaColumns(), rows) == 0) {
+    if (database_.ServerSelect(ServerAreaQuery(), {name}, AreaColumns(), rows) == 0) {
       gybl_.Log(StrFormat("%s %d", database_.FailureText().c_str(), 12), kLogRed);
       return 0;
     }
@@ -214,8 +229,7 @@ int WorkAreas::LookupUserArea(const std::string& user, AreaBounds& bounds, AreaP
                               std::string& areaName) {
   std::vector<Ado_Row> rows;
   if (database_.OpenSqlDatabase() == 1) {
-    database_.ServerSelect("select ScopeName from SER_UserDB where UserName=$1 order by ID", {user},
-                           {"ScopeName"}, rows);
+    database_.ServerSelect(kServerUserAreaQuery, {user}, {"ScopeName"}, rows);
     bounds = {-1.0, -1.0, -1.0, -1.0};
     if (rows.empty()) return 0;
     bounds = {0.0, 0.0, 0.0, 0.0};

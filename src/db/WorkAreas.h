@@ -9,6 +9,7 @@
 
 class CKavroGyBl;
 class KavroDatabase;
+class QueryRecorder;
 
 // The four corners in the order B1, B2, L1, L2 (the order of ClientEntry::areaBounds).
 using AreaBounds = std::array<double, 4>;
@@ -17,6 +18,10 @@ class WorkAreas {
  public:
   // Longest work-area name, in bytes.
   static constexpr size_t kNameBytes = 250;
+  // The query of the server's work-area names, read ahead when the server database opens.
+  static constexpr const char* kServerNamesQuery = "select Name from SER_Scope order by ID";
+  // The server queries of a user's work area, run on the query worker ahead of LookupUserArea.
+  static void FetchUserArea(QueryRecorder& recorder, const std::string& user);
 
   WorkAreas(CKavroGyBl& gybl, KavroDatabase& database) : gybl_(gybl), database_(database) {}
 

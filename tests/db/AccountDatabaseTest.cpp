@@ -271,7 +271,7 @@ TEST_P(AccountTest, AutomaticAccounts) {
   SetFlags(0, 0);
   int out = 0;
   EXPECT_EQ(Record(Connection("Zrover01", 60, 0), &out), 1);
-  EXPECT_EQ(out, 20150202);
+  EXPECT_EQ(out, Server() ? 0 : 20150202);  // the server's outcome is known to its write worker only
   EXPECT_EQ(Record(Connection("ABCDEFGHIJKLMNOPQRSTUVWXY", 60, 0)), 1);
   Flush();
   EXPECT_EQ(AccountText("Zrover01", "USERPASSWORD"), "Zrover01");
@@ -584,10 +584,11 @@ TEST_P(AccountTest, LostServerConnectionIsOpenedAgain) {
                             "pid<>pg_backend_pid()",
                             {scratch->name()}),
             1);
-  EXPECT_EQ(Check("rover", "pw").errorCode, 7);
-  EXPECT_EQ(database.sqlOpen, 0);  // closed, so that the next operation connects again
-  EXPECT_EQ(Check("rover", "pw").errorCode, 7);
-  ASSERT_TRUE(testsupport::RunUntil(io, [&] { return database.sqlOpen == 1; }));
+  EXPECT_EQ(Check("rover", "pw").errorCode, 7);  // the query on the lost connection failed
+  EXPECT_EQ(std::count_if(monitor.lines.begin(), monitor.lines.end(),
+                          [](const LogRecord& l) { return l.level == kLogRed; }),
+            1);
+  EXPECT_EQ(database.sqlOpen, 1);  // the query worker connects again by itself
   EXPECT_TRUE(Check("rover", "pw").ok);
 }
 

@@ -164,7 +164,7 @@ TEST_F(ServerDatabaseTest, ServerDownFailsAtOnceAndReconnectsLater) {
   EXPECT_EQ(database.OpenSqlDatabase(), 1);
   EXPECT_EQ(database.sqlOpen, 0);
   std::vector<Ado_Row> rows;
-  EXPECT_EQ(database.adoDb.Select("SELECT 1 AS v", {"v"}, rows), 0);
+  EXPECT_EQ(database.ServerSelect("SELECT 1 AS v", {}, {"v"}, rows), 0);
   ASSERT_TRUE(RunUntil(io, [&] { return !database.Connecting(); }));
   EXPECT_EQ(monitor.Count(kFailedLine, kLogRed), 1);  // the attempt reports its failure, once
 
@@ -179,7 +179,10 @@ TEST_F(ServerDatabaseTest, ServerDownFailsAtOnceAndReconnectsLater) {
   EXPECT_TRUE(database.Connecting());
   ASSERT_TRUE(RunUntil(io, [&] { return database.sqlOpen == 1; }));
   EXPECT_EQ(monitor.Count(kOpenedLine, kLogNormal), 1);
-  EXPECT_EQ(database.adoDb.SelectValue("SELECT 41 + 1"), 42);
+  rows.clear();
+  EXPECT_EQ(database.ServerSelect("SELECT 41 + 1 AS v", {}, {"v"}, rows), 1);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(FieldInt(rows[0]["v"]), 42);
 
   // After a close, the next operation opens again at once.
   EXPECT_EQ(database.CloseSqlDatabase(), 1);

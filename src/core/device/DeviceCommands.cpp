@@ -117,6 +117,8 @@ int LinkBase(CKavroGyBl& gybl, AccountServices& accounts, ClientEntry& entry, co
     password.erase(0, kUserPrefix);
   }
 
+  // The account steps need the server's answers: fetched first, then this line is handled again.
+  if (!accounts.LookupReady(entry, user, password)) return 1;
   accounts.LookupUserArea(user, entry);
   // While the server database is down under password protection, the link is admitted unchecked.
   if (!(gybl.settings.useSql != 0 && protection && accounts.ServerDatabaseDown())) {

@@ -239,7 +239,10 @@ int HandleGetRequest(CKavroGyBl& gybl, AccountServices& accounts, NtripServices&
     SendRefusalReply(gybl, accounts, entry, request.path, kNoAccountError, kReplyFull);
     return 0;
   }
-  if (strcasecmp(request.mountpoint.c_str(), "RAVU") == 0) {
+  // The account steps need the server's answers: fetched first, then this request is handled again.
+  const bool statusPage = strcasecmp(request.mountpoint.c_str(), "RAVU") == 0;
+  if (!accounts.LookupReady(entry, user, password, statusPage)) return 1;
+  if (statusPage) {
     services.StatusPage(user, password, socket);
     if (ClientEntry* still = FindClient(gybl.clientTable, socket)) {
       still->userName = user;

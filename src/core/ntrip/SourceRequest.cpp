@@ -77,6 +77,8 @@ int HandleSourceRequest(CKavroGyBl& gybl, AccountServices& accounts, NtripServic
     return RefuseRepeat(gybl, entry, words, other.idleSeconds);
   }
 
+  // The account steps need the server's answers: fetched first, then this request is handled again.
+  if (!accounts.LookupReady(entry, words.mountpoint, words.password)) return 1;
   accounts.LookupUserArea(words.mountpoint, entry);
   const bool protection = gybl.settings.flags.passwordProtection != 0;
   const bool admitUnchecked = gybl.settings.useSql != 0 && protection && accounts.ServerDatabaseDown();
