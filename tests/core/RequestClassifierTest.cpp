@@ -242,6 +242,42 @@ TEST_F(RequestClassifierTest, DataBehindAnAcceptedGetIsHandledInTheSameRead) {
   EXPECT_EQ(handlers.calls, (std::vector<Call>{{"get", "GET /X HTTP/1.0\r\n\r\n"}}));
 }
 
+// A request whose handler waits for the database keeps the connection's input; Resume handles the same
+// request again, then what followed it and what arrived meanwhile, in order. A refusal then closes.
+TEST_F(RequestClassifierTest, RequestWaitingForTheDatabaseIsHandledAgainOnResume) {
+  for (const char* framed : {"GET /M HTTP/1.0\r\n\r\n", "VORAN,LINKBASE,B,pw\r\n"}) {
+    SCOPED_TRACE(framed);
+    handlers.calls.clear();
+    handlers.result = 1;
+    entry().classifyState = kClassifyUndecided;
+    for (CBuffer* b : {entry().deviceBuffer.get(), entry().getBuffer.get(), entry().sourceBuffer.get()}) b->Clear();
+    const bool get = std::string(framed).starts_with("GET");
+    handlers.narrowTo = get ? kClassifyGet : kClassifyDevice;
+    handlers.onRequest = [&](uint32_t socket) { table.at(socket).awaitingDatabase = handlers.calls.size() == 1; };
+    EXPECT_EQ(Feed(std::string(framed) + "$GPGGA,1*00\r\n"), 1);
+    EXPECT_EQ(Feed("$GPGGA,2*00\r\n"), 1);
+    const Call request{get ? "get" : "device", framed};
+    EXPECT_EQ(handlers.calls, std::vector<Call>{request});
+    EXPECT_EQ(classifier.Resume(kSocket), 1);
+    EXPECT_FALSE(entry().awaitingDatabase);
+    if (get) {
+      EXPECT_EQ(handlers.calls,
+                (std::vector<Call>{request, request, {"data", "$GPGGA,1*00\r\n$GPGGA,2*00\r\n"}}));
+    } else {  // a device connection passes on no lines that are not its own
+      EXPECT_EQ(handlers.Requests(), (std::vector<Call>{request, request}));
+    }
+    EXPECT_EQ(classifier.Resume(kSocket), 1);  // nothing waits any more: nothing happens
+    EXPECT_EQ(handlers.Requests().size(), 2u);
+  }
+  handlers.calls.clear();
+  entry().classifyState = kClassifyGet;
+  entry().getBuffer->Clear();
+  Feed("GET /M HTTP/1.0\r\n\r\n");
+  ASSERT_TRUE(entry().awaitingDatabase);
+  handlers.result = 0;
+  EXPECT_EQ(classifier.Resume(kSocket), 0);
+}
+
 // An accepted base, by SOURCE or by device login: every chunk of a recorded stream reaches the data
 // handler in the read that brought it, also chunks that end in the start of a keyword or are shorter
 // than one.
