@@ -60,6 +60,17 @@ TEST_F(SettingsTest, NoFilesGiveTheDefaults) {
   EXPECT_EQ(s.monitorPort, 6080);
   EXPECT_EQ(s.monitorBind, "127.0.0.1");
   EXPECT_EQ(s.relay.port, 0);
+  EXPECT_EQ(s.sqlTimeout, 3);
+  EXPECT_EQ(s.sqlQueueLimit, 100000);
+}
+
+TEST_F(SettingsTest, DatabaseTimeAndQueueLimitsStayPositive) {
+  for (const auto& [text, timeout, limit] : std::vector<std::tuple<std::string, int, int>>{
+           {"Timeout=10\nQueueLimit=500\n", 10, 500}, {"Timeout=0\nQueueLimit=-5\n", 1, 1}}) {
+    const Settings s = ReadWith("[SQL]\n" + text);
+    EXPECT_EQ(s.sqlTimeout, timeout) << text;
+    EXPECT_EQ(s.sqlQueueLimit, limit) << text;
+  }
 }
 
 TEST_F(SettingsTest, SetDigitsMapToFlagsInOrder) {
