@@ -211,21 +211,18 @@ int Ado_Com::Execute(const std::string& sql, const SqlParams& params) {
   return Run(sql, params, false, Succeeded);
 }
 
-Ado_Com::Outcome Ado_Com::Transaction(const StatementList& statements, bool savepoints) {
-  const auto notCommitted = [this](Outcome outcome) {
+Ado_Com::Outcome Ado_Com::Transaction(const StatementList& statements) {
+  const auto notCommitted = [this] {
     if (connection_ != nullptr) Command("ROLLBACK");
-    return connection_ == nullptr ? Outcome::kBroken : outcome;
+    return connection_ == nullptr ? Outcome::kBroken : Outcome::kNotCommitted;
   };
-  if (!Command("BEGIN")) return notCommitted(Outcome::kNotCommitted);
+  if (!Command("BEGIN")) return notCommitted();
   for (const Statement& statement : statements) {
-    if (savepoints && !Command("SAVEPOINT kavro_statement")) return notCommitted(Outcome::kNotCommitted);
+    if (!Command("SAVEPOINT kavro_statement")) return notCommitted();
     const bool ok = Execute(statement) == 1;
     if (connection_ == nullptr) return Outcome::kBroken;
-    // Without savepoints the failure aborted the whole transaction.
-    if (!ok && !savepoints) return notCommitted(Outcome::kStatementFailed);
-    if (savepoints && ((!ok && !Command("ROLLBACK TO SAVEPOINT kavro_statement")) ||
-                       !Command("RELEASE SAVEPOINT kavro_statement"))) {
-      return notCommitted(Outcome::kNotCommitted);
+    if ((!ok && !Command("ROLLBACK TO SAVEPOINT kavro_statement")) || !Command("RELEASE SAVEPOINT kavro_statement")) {
+      return notCommitted();
     }
   }
   // COMMIT of a failed transaction succeeds as a command but reports ROLLBACK.
@@ -233,14 +230,71 @@ Ado_Com::Outcome Ado_Com::Transaction(const StatementList& statements, bool save
     return PQresultStatus(result) == PGRES_COMMAND_OK && std::strcmp(PQcmdStatus(result), "COMMIT") == 0;
   });
   if (connection_ == nullptr) return Outcome::kBroken;
-  return committed == 1 ? Outcome::kCommitted : notCommitted(Outcome::kNotCommitted);
+  return committed == 1 ? Outcome::kCommitted : notCommitted();
+}
+
+Ado_Com::Outcome Ado_Com::Pipelined(const StatementList& statements) {
+  if (PQenterPipelineMode(connection_) == 0) return Outcome::kNotCommitted;
+  // BEGIN, the statements and COMMIT, then a synchronisation point.
+  const size_t commands = statements.size() + 2;
+  bool sent = PQsendQueryParams(connection_, "BEGIN", 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
+  for (size_t i = 0; sent && i < statements.size(); ++i) {
+    const ParamValues values(statements[i].params);
+    sent = PQsendQueryParams(connection_, statements[i].sql.c_str(), values.count(), nullptr, values.values(),
+                             nullptr, nullptr, 0) == 1;
+  }
+  sent = sent && PQsendQueryParams(connection_, "COMMIT", 0, nullptr, nullptr, nullptr, nullptr, 0) == 1 &&
+         PQpipelineSync(connection_) == 1;
+  if (!sent || !Flush(connection_, deadline_)) {
+    Failed(true);
+    return Outcome::kBroken;
+  }
+  // Each command's results end with a null; after a failure the server skips the rest up to the
+  // synchronisation point, whose result comes last.
+  bool broken = false;
+  bool statementFailed = false;
+  bool committed = false;
+  size_t command = 0;
+  for (;;) {
+    PGresult* result = NextResult(connection_, deadline_, broken);
+    if (broken) {
+      Failed(true);
+      return Outcome::kBroken;
+    }
+    if (result == nullptr) {
+      ++command;
+      continue;
+    }
+    const ExecStatusType status = PQresultStatus(result);
+    if (status == PGRES_PIPELINE_SYNC) {
+      PQclear(result);
+      break;
+    }
+    if (command == commands - 1) {
+      committed = status == PGRES_COMMAND_OK && std::strcmp(PQcmdStatus(result), "COMMIT") == 0;
+    } else if (command > 0 && status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+      statementFailed = true;
+    }
+    PQclear(result);
+  }
+  if (PQexitPipelineMode(connection_) == 0) {
+    Failed(true);
+    return Outcome::kBroken;
+  }
+  if (committed) return Outcome::kCommitted;
+  // A failure inside the transaction leaves it open (aborted); a failed COMMIT has ended it.
+  Command("ROLLBACK");
+  if (connection_ == nullptr) return Outcome::kBroken;
+  return statementFailed ? Outcome::kStatementFailed : Outcome::kNotCommitted;
 }
 
 int Ado_Com::ExecuteBatch(const StatementList& statements) {
   if (connection_ == nullptr) return 0;
-  // Most transactions hold no failing statement and need no savepoints (a round trip each).
-  Outcome outcome = Transaction(statements, false);
-  if (outcome == Outcome::kStatementFailed) outcome = Transaction(statements, true);
+  // Most transactions hold no failing statement and need no savepoints; sent as a pipeline they cost
+  // one round trip in all. A failing statement aborts the transaction: it is then run again with a
+  // savepoint around each statement, so that the failing one is undone alone.
+  Outcome outcome = Pipelined(statements);
+  if (outcome == Outcome::kStatementFailed) outcome = Transaction(statements);
   return outcome == Outcome::kCommitted ? 1 : 0;
 }
 

@@ -49,8 +49,10 @@ class Ado_Com : public Ado_InterFacce {
   int Run(const std::string& sql, const SqlParams& params, bool singleRow,
           const std::function<bool(pg_result*)>& take);
   bool Command(const char* sql);
-  // One transaction over the statements, with or without a savepoint around each.
-  Outcome Transaction(const StatementList& statements, bool savepoints);
+  // One transaction over the statements, with a savepoint around each (a round trip per command).
+  Outcome Transaction(const StatementList& statements);
+  // One plain transaction, sent in pipeline mode: every statement is sent before any result is read.
+  Outcome Pipelined(const StatementList& statements);
   // The result of a failed operation (0); a connection that broke is closed.
   int Failed(bool broken);
 
