@@ -64,7 +64,8 @@ void BM_PositionInserts(benchmark::State& state) {
     state.SkipWithError("no PostgreSQL: set KAVRO_TEST_PG_HOST/PORT/USER/DB");
     return;
   }
-  const std::string gga = "$GPGGA,021000.00,3954.1234567,N,11623.1234567,E,4,12,0.8,52.123,M,-8.1,M,1.0,0001*5C";
+  const std::string gga =
+      "$GPGGA,021000.00,3954.1234567,N,11623.1234567,E,4,12,0.8,52.123,M,-8.1,M,1.0,0001*5C";
   int64_t written = 0;
   for (auto _ : state) {
     Ado_Db db;

@@ -1,7 +1,6 @@
 #include "db/AdoCom.h"
 
 #include <libpq-fe.h>
-
 #include <poll.h>
 
 #include <algorithm>
@@ -154,7 +153,8 @@ int Ado_Com::Open(const std::string& connection, const std::string& user, const 
   if (opened == nullptr) return 0;
   // libpq's own connect_timeout counts whole seconds and only in its blocking connect; the socket is
   // waited on here instead, up to the deadline.
-  const Clock::time_point limit = std::min(deadline_, Clock::now() + std::chrono::seconds(kConnectTimeoutSeconds));
+  const Clock::time_point limit =
+      std::min(deadline_, Clock::now() + std::chrono::seconds(kConnectTimeoutSeconds));
   PostgresPollingStatusType step = PGRES_POLLING_WRITING;
   while (PQstatus(opened) != CONNECTION_BAD && step != PGRES_POLLING_OK && step != PGRES_POLLING_FAILED) {
     const short wanted = step == PGRES_POLLING_READING ? POLLIN : POLLOUT;
@@ -221,7 +221,8 @@ Ado_Com::Outcome Ado_Com::Transaction(const StatementList& statements) {
     if (!Command("SAVEPOINT kavro_statement")) return notCommitted();
     const bool ok = Execute(statement) == 1;
     if (connection_ == nullptr) return Outcome::kBroken;
-    if ((!ok && !Command("ROLLBACK TO SAVEPOINT kavro_statement")) || !Command("RELEASE SAVEPOINT kavro_statement")) {
+    if ((!ok && !Command("ROLLBACK TO SAVEPOINT kavro_statement")) ||
+        !Command("RELEASE SAVEPOINT kavro_statement")) {
       return notCommitted();
     }
   }
@@ -307,7 +308,10 @@ int Ado_Com::Select(const std::string& sql, const SqlParams& params, const std::
   std::vector<int> fields(columns.size(), -1);
   const int ran = Run(sql, params, true, [&](PGresult* result) {
     const ExecStatusType status = PQresultStatus(result);
-    if (!ok || (status != PGRES_SINGLE_TUPLE && status != PGRES_TUPLES_OK)) return ok = false;
+    if (!ok || (status != PGRES_SINGLE_TUPLE && status != PGRES_TUPLES_OK)) {
+      ok = false;
+      return false;
+    }
     if (!mapped) {
       mapped = true;
       for (size_t i = 0; i < columns.size(); ++i) {

@@ -94,8 +94,8 @@ size_t Ado_Db::QueueLength() const {
 }
 
 bool Ado_Db::EvictOldestPositionLocked() {
-  const auto oldest =
-      std::find_if(queue_.begin(), queue_.end(), [](const Entry& e) { return e.kind == WriteKind::kPosition; });
+  const auto oldest = std::find_if(queue_.begin(), queue_.end(),
+                                   [](const Entry& e) { return e.kind == WriteKind::kPosition; });
   if (oldest == queue_.end()) return false;
   queue_.erase(oldest);
   ++droppedTotal_;

@@ -69,8 +69,8 @@ class Ado_Db {
   bool Open(const std::string& connection, const std::string& user, const std::string& password);
   // The same with two connections opened beforehand (for a connect made off the calling thread),
   // with the data the worker reconnects with.
-  bool Open(std::unique_ptr<Ado_InterFacce> query, std::unique_ptr<Ado_InterFacce> writer, std::string connection,
-            std::string user, std::string password);
+  bool Open(std::unique_ptr<Ado_InterFacce> query, std::unique_ptr<Ado_InterFacce> writer,
+            std::string connection, std::string user, std::string password);
   // The same without connection data: a lost write connection is then not reconnected, and the
   // queue waits for the stop.
   bool Open(std::unique_ptr<Ado_InterFacce> query, std::unique_ptr<Ado_InterFacce> writer);

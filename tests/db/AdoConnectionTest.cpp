@@ -178,11 +178,15 @@ TEST(AdoComDeadlineTest, FrozenServerCostsTheDeadlineAndClosesTheConnection) {
   const int silent = testsupport::ListenLoopback(silentPort);  // accepts in the kernel, never answers
   std::vector<Ado_Row> rows;
   const std::vector<std::pair<const char*, std::function<int(Ado_Com&)>>> operations = {
-      {"Open", [&](Ado_Com& db) { return db.Open(ServerConnectionString("127.0.0.1", silentPort, "x"), "u", ""); }},
+      {"Open",
+       [&](Ado_Com& db) { return db.Open(ServerConnectionString("127.0.0.1", silentPort, "x"), "u", ""); }},
       {"Execute", [](Ado_Com& db) { return db.Execute("INSERT INTO t VALUES (1)"); }},
       {"Select", [&](Ado_Com& db) { return db.Select("SELECT 1 AS v", {"v"}, rows); }},
       {"SelectValue", [](Ado_Com& db) { return db.SelectValue("SELECT 1"); }},
-      {"ExecuteBatch", [](Ado_Com& db) { return db.ExecuteBatch({"INSERT INTO t VALUES (1)", "SELECT 2"}); }},
+      {"ExecuteBatch",
+       [](Ado_Com& db) {
+         return db.ExecuteBatch({"INSERT INTO t VALUES (1)", "SELECT 2"});
+       }},
   };
   for (const auto& [name, operation] : operations) {
     SCOPED_TRACE(name);

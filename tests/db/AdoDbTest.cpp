@@ -28,7 +28,8 @@ class EventLog {
     return [this](const Ado_Db::WriteEvent& event) {
       static const char* const kNames[] = {"failed", "reconnected", "dropped", "lost"};
       std::lock_guard<std::mutex> lock(mutex_);
-      events_.push_back(std::string(kNames[static_cast<int>(event.kind)]) + " " + std::to_string(event.count));
+      events_.push_back(std::string(kNames[static_cast<int>(event.kind)]) + " " +
+                        std::to_string(event.count));
       changed_.notify_all();
     };
   }
@@ -116,7 +117,8 @@ TEST_P(AdoDbTest, PostsWhileClosedAreDroppedAndReopeningWorks) {
 
 TEST_P(AdoDbTest, GroupRefusedAtItsCommitFallsBackToEachListAlone) {
   ASSERT_EQ(inspector->Execute("CREATE TABLE parent(id int PRIMARY KEY)"), 1);
-  ASSERT_EQ(inspector->Execute("CREATE TABLE child(p int REFERENCES parent(id) DEFERRABLE INITIALLY DEFERRED)"), 1);
+  ASSERT_EQ(
+      inspector->Execute("CREATE TABLE child(p int REFERENCES parent(id) DEFERRABLE INITIALLY DEFERRED)"), 1);
   auto gated = std::make_shared<dbtest::GatedConnection::Shared>();
   Ado_Db db([this, gated] { return std::make_unique<dbtest::GatedConnection>(NewConnection(), gated); });
   ASSERT_TRUE(Open(db));
@@ -144,9 +146,11 @@ TEST_P(AdoDbTest, ConnectionCutByTheServerIsReconnectedAndNothingIsLost) {
   Ado_Db db([this] { return NewConnection(); }, {std::chrono::seconds(5), 100, std::chrono::milliseconds(1)});
   db.SetReporter(log.Reporter());
   ASSERT_TRUE(Open(db));
-  const std::string others = "FROM pg_stat_activity WHERE datname = current_database() AND pid <> pg_backend_pid()";
+  const std::string others =
+      "FROM pg_stat_activity WHERE datname = current_database() AND pid <> pg_backend_pid()";
   // Both sessions end before anything is posted (the call waits for that), so no statement races it.
-  ASSERT_EQ(inspector->SelectValue("SELECT count(*) FILTER (WHERE pg_terminate_backend(pid, 10000)) " + others), 2);
+  ASSERT_EQ(
+      inspector->SelectValue("SELECT count(*) FILTER (WHERE pg_terminate_backend(pid, 10000)) " + others), 2);
   for (int i = 1; i <= 3; ++i) db.Post("INSERT INTO q(seq, v) VALUES ($1, 'n')", {i});
   db.PostBatch({"INSERT INTO q(seq, v) VALUES (4, 'n')", "INSERT INTO q(seq, v) VALUES (5, 'n')"});
   EXPECT_EQ(db.Stop(std::chrono::seconds(10)), 0u);
