@@ -28,8 +28,10 @@ class Ado_InterFacce {
   // 1 connected, 0 failed.
   virtual int Open(const std::string& connection, const std::string& user, const std::string& password) = 0;
   virtual bool IsOpen() const = 0;
-  // Operations started after this call give up at the deadline: the operation fails and the connection
-  // is closed. time_point::max() (the default) sets no limit.
+  // Operations started after this call give up at the deadline: they fail with their usual failure
+  // result and, on a back end that talks to a server, close the connection (IsOpen() false), so that
+  // no half-read result stays behind. time_point::max() means no limit, the default. Back ends that
+  // cannot wait on a peer may ignore it.
   virtual void SetDeadline(std::chrono::steady_clock::time_point /*deadline*/) {}
 
   int Select(const std::string& sql, const std::vector<std::string>& columns, std::vector<Ado_Row>& rows) {

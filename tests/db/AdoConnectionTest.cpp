@@ -1,7 +1,9 @@
 // One connection on each back end: results, rows up to an error, column look-ups, transactions and
-// bound parameters.
+// bound parameters; and the deadline of a server connection when the server stops answering.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -150,7 +152,57 @@ TEST_P(AdoConnectionTest, ClosedOrUnopenedConnectionFailsEverything) {
   EXPECT_EQ(unreachable->Execute("SELECT 1"), 0);
 }
 
+TEST_P(AdoConnectionTest, CommitRefusedAtTheEndCommitsNothing) {
+  auto db = Connect();
+  ASSERT_EQ(db->Execute("CREATE TABLE parent(id int PRIMARY KEY)"), 1);
+  ASSERT_EQ(db->Execute("CREATE TABLE child(p int REFERENCES parent(id) DEFERRABLE INITIALLY DEFERRED)"), 1);
+  if (GetParam() == Backend::kSqlite) {
+    ASSERT_EQ(db->Execute("PRAGMA foreign_keys=ON"), 1);
+  }
+  // The deferred check fails only at the commit: the whole transaction goes, and the connection stays.
+  EXPECT_EQ(db->ExecuteBatch({"INSERT INTO parent(id) VALUES (1)", "INSERT INTO child(p) VALUES (2)"}), 0);
+  EXPECT_TRUE(db->IsOpen());
+  EXPECT_EQ(db->SelectValue("SELECT count(*) FROM parent"), 0);
+  EXPECT_EQ(db->ExecuteBatch({"INSERT INTO parent(id) VALUES (1)", "INSERT INTO child(p) VALUES (1)"}), 1);
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, AdoConnectionTest, ::testing::Values(Backend::kSqlite, Backend::kPostgres),
                          dbtest::BackendName);
+
+// Each operation against a server that stops answering gives up at its deadline and leaves the
+// connection closed; a connect to a peer that never answers gives up at the deadline too.
+TEST(AdoComDeadlineTest, FrozenServerCostsTheDeadlineAndClosesTheConnection) {
+  using Clock = std::chrono::steady_clock;
+  dbtest::FrozenServer frozen;
+  int silentPort = 0;
+  const int silent = testsupport::ListenLoopback(silentPort);  // accepts in the kernel, never answers
+  std::vector<Ado_Row> rows;
+  const std::vector<std::pair<const char*, std::function<int(Ado_Com&)>>> operations = {
+      {"Open",
+       [&](Ado_Com& db) { return db.Open(ServerConnectionString("127.0.0.1", silentPort, "x"), "u", ""); }},
+      {"Execute", [](Ado_Com& db) { return db.Execute("INSERT INTO t VALUES (1)"); }},
+      {"Select", [&](Ado_Com& db) { return db.Select("SELECT 1 AS v", {"v"}, rows); }},
+      {"SelectValue", [](Ado_Com& db) { return db.SelectValue("SELECT 1"); }},
+      {"ExecuteBatch",
+       [](Ado_Com& db) {
+         return db.ExecuteBatch({"INSERT INTO t VALUES (1)", "SELECT 2"});
+       }},
+  };
+  for (const auto& [name, operation] : operations) {
+    SCOPED_TRACE(name);
+    Ado_Com db;
+    ASSERT_EQ(db.Open(frozen.ConnectionString(), "u", ""), 1);
+    const Clock::time_point start = Clock::now();
+    db.SetDeadline(start + std::chrono::milliseconds(200));
+    EXPECT_EQ(operation(db), 0);
+    const Clock::duration took = Clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(200));
+    EXPECT_LT(took, std::chrono::seconds(2));
+    EXPECT_FALSE(db.IsOpen());
+    EXPECT_EQ(db.Execute("SELECT 1"), 0);
+  }
+  EXPECT_TRUE(rows.empty());
+  close(silent);
+}
 
 }  // namespace

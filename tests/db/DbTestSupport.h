@@ -1,8 +1,11 @@
 #pragma once
 // Database test helpers: the PostgreSQL server that scripts/test.sh starts (KAVRO_TEST_PG_*), a
-// scratch database per test, temporary directories, both back ends behind one fixture, and a stub
-// connection that can hold its caller at a gate.
+// scratch database per test, temporary directories, both back ends behind one fixture, a stub
+// connection that can hold its caller at a gate or play a lost server, a real connection held at a
+// gate, and a fake server that lets libpq log in and then never answers.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -13,10 +16,12 @@
 #include <mutex>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "db/AdoCom.h"
 #include "db/AdoSqlite.h"
+#include "support/Loopback.h"
 
 namespace dbtest {
 
@@ -186,18 +191,28 @@ class Gate {
 };
 
 // A connection that records the statements it executes; Open and Execute pass their gates first.
+// While the shared "down" is set it plays a lost server: Open fails, and Execute and ExecuteBatch
+// fail and close the connection. A batch is recorded whole or not at all.
 class StubConnection : public Ado_InterFacce {
  public:
   struct Shared {
     Gate openGate{true};
     Gate executeGate{true};
     bool openResult = true;
+    std::atomic<bool> down{false};
     std::mutex mutex;
+    std::condition_variable changed;
     std::vector<std::string> executed;
+    std::vector<size_t> calls;  // statements of each successful Execute (1) or ExecuteBatch
     std::atomic<int> opens{0};
     std::vector<std::string> Executed() {
       std::lock_guard<std::mutex> lock(mutex);
       return executed;
+    }
+    // Waits until count statements were executed (or the deadline passes).
+    bool WaitForExecuted(size_t count) {
+      std::unique_lock<std::mutex> lock(mutex);
+      return changed.wait_for(lock, std::chrono::seconds(10), [&] { return executed.size() >= count; });
     }
   };
   explicit StubConnection(std::shared_ptr<Shared> shared) : shared_(std::move(shared)) {}
@@ -210,16 +225,8 @@ class StubConnection : public Ado_InterFacce {
     return open_ ? 1 : 0;
   }
   int SelectValue(const std::string&, const SqlParams&) override { return open_ ? 7 : 0; }
-  int Execute(const std::string& sql, const SqlParams&) override {
-    shared_->executeGate.Pass();
-    std::lock_guard<std::mutex> lock(shared_->mutex);
-    shared_->executed.push_back(sql);
-    return 1;
-  }
-  int ExecuteBatch(const StatementList& statements) override {
-    for (const Statement& s : statements) Execute(s);
-    return 1;
-  }
+  int Execute(const std::string& sql, const SqlParams&) override { return Record({sql}); }
+  int ExecuteBatch(const StatementList& statements) override { return Record(statements); }
   int Close() override {
     open_ = false;
     return 1;
@@ -227,14 +234,152 @@ class StubConnection : public Ado_InterFacce {
   int Open(const std::string&, const std::string&, const std::string&) override {
     ++shared_->opens;
     shared_->openGate.Pass();
-    open_ = shared_->openResult;
+    open_ = shared_->openResult && !shared_->down;
     return open_ ? 1 : 0;
   }
   bool IsOpen() const override { return open_; }
 
  private:
+  int Record(const StatementList& statements) {
+    shared_->executeGate.Pass();
+    if (shared_->down) {
+      open_ = false;
+      return 0;
+    }
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    for (const Statement& s : statements) shared_->executed.push_back(s.sql);
+    shared_->calls.push_back(statements.size());
+    shared_->changed.notify_all();
+    return 1;
+  }
+
   std::shared_ptr<Shared> shared_;
   bool open_ = false;
+};
+
+// A real connection whose Execute and ExecuteBatch pass a gate first; records the statements of each
+// call.
+class GatedConnection : public Ado_InterFacce {
+ public:
+  struct Shared {
+    Gate gate{true};
+    std::mutex mutex;
+    std::vector<size_t> calls;
+  };
+  GatedConnection(std::unique_ptr<Ado_InterFacce> inner, std::shared_ptr<Shared> shared)
+      : inner_(std::move(inner)), shared_(std::move(shared)) {}
+
+  using Ado_InterFacce::Execute;
+  using Ado_InterFacce::Select;
+  using Ado_InterFacce::SelectValue;
+  int Select(const std::string& sql, const SqlParams& params, const std::vector<std::string>& columns,
+             std::vector<Ado_Row>& rows) override {
+    return inner_->Select(sql, params, columns, rows);
+  }
+  int SelectValue(const std::string& sql, const SqlParams& params) override {
+    return inner_->SelectValue(sql, params);
+  }
+  int Execute(const std::string& sql, const SqlParams& params) override {
+    Called(1);
+    return inner_->Execute(sql, params);
+  }
+  int ExecuteBatch(const StatementList& statements) override {
+    Called(statements.size());
+    return inner_->ExecuteBatch(statements);
+  }
+  int Close() override { return inner_->Close(); }
+  int Open(const std::string& connection, const std::string& user, const std::string& password) override {
+    return inner_->Open(connection, user, password);
+  }
+  bool IsOpen() const override { return inner_->IsOpen(); }
+  void SetDeadline(std::chrono::steady_clock::time_point deadline) override { inner_->SetDeadline(deadline); }
+
+ private:
+  void Called(size_t statements) {
+    shared_->gate.Pass();
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    shared_->calls.push_back(statements);
+  }
+
+  std::unique_ptr<Ado_InterFacce> inner_;
+  std::shared_ptr<Shared> shared_;
+};
+
+// A loopback server that lets libpq log in (no encryption, no password) and then reads everything and
+// answers nothing, as a frozen server does.
+class FrozenServer {
+ public:
+  FrozenServer() : listener_(testsupport::ListenLoopback(port_)) {
+    if (pipe(stop_) != 0) ADD_FAILURE() << "pipe";
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~FrozenServer() {
+    [[maybe_unused]] const ssize_t n = write(stop_[1], "x", 1);
+    thread_.join();
+    for (int fd : {listener_, stop_[0], stop_[1]}) close(fd);
+  }
+  std::string ConnectionString() const {
+    return ServerConnectionString("127.0.0.1", port_, "frozen") + " sslmode=disable gssencmode=disable";
+  }
+
+ private:
+  static uint32_t Int32(const std::string& bytes, size_t at) {
+    return static_cast<uint32_t>(static_cast<unsigned char>(bytes[at])) << 24 |
+           static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + 1])) << 16 |
+           static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + 2])) << 8 |
+           static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + 3]));
+  }
+  void Serve() {
+    struct Client {
+      std::string input;
+      bool loggedIn = false;
+    };
+    std::vector<pollfd> fds{{stop_[0], POLLIN, 0}, {listener_, POLLIN, 0}};
+    std::vector<Client> clients(2);
+    while (poll(fds.data(), fds.size(), -1) >= 0 && fds[0].revents == 0) {
+      if ((fds[1].revents & POLLIN) != 0) {
+        const int fd = accept(listener_, nullptr, nullptr);
+        if (fd >= 0) {
+          fds.push_back({fd, POLLIN, 0});
+          clients.emplace_back();
+        }
+      }
+      for (size_t i = 2; i < fds.size(); ++i) {
+        if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+        char block[4096];
+        const ssize_t n = recv(fds[i].fd, block, sizeof block, 0);
+        if (n <= 0) {
+          close(fds[i].fd);
+          fds[i].fd = -1;
+          continue;
+        }
+        Client& client = clients[i];
+        if (client.loggedIn) continue;
+        client.input.append(block, static_cast<size_t>(n));
+        // Start-up packets: length (with itself), then a code: a request for encryption is refused
+        // ("N"); the start-up message is answered with "authentication ok" and "ready for query".
+        while (client.input.size() >= 8 && client.input.size() >= Int32(client.input, 0)) {
+          const uint32_t code = Int32(client.input, 4);
+          client.input.erase(0, Int32(client.input, 0));
+          if (code == 80877103 || code == 80877104) {
+            testsupport::SendAll(fds[i].fd, "N");
+            continue;
+          }
+          testsupport::SendAll(fds[i].fd, std::string("R\0\0\0\x08\0\0\0\0Z\0\0\0\x05I", 15));
+          client.loggedIn = true;
+          break;
+        }
+      }
+    }
+    for (size_t i = 2; i < fds.size(); ++i) {
+      if (fds[i].fd >= 0) close(fds[i].fd);
+    }
+  }
+
+  int port_ = 0;
+  int listener_;
+  int stop_[2] = {-1, -1};
+  std::thread thread_;
 };
 
 }  // namespace dbtest
