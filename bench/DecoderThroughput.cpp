@@ -11,6 +11,7 @@
 #include "core/ClientEntry.h"
 #include "gnss/Crc24q.h"
 #include "gnss/DecoderContext.h"
+#include "gnss/DecoderMonitor.h"
 #include "gnss/Rtcm3Decoder.h"
 
 namespace {
@@ -38,7 +39,7 @@ void RunDecoder(benchmark::State& state, DecoderConsole& console) {
     return;
   }
   const size_t readSize = static_cast<size_t>(state.range(0));
-  MonitorEvents monitor;
+  DecoderMonitor monitor;
   PositionRecorder recorder;
   int saveGga = 1;
   DecoderContext context{monitor, console, recorder, saveGga};

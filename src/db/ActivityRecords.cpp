@@ -93,7 +93,8 @@ int ActivityRecords::RecordPosition(const std::string& name, const std::string& 
   const std::string time = RecordTime(now);
   if (database_.OpenSqlDatabase() == 1) {
     database_.adoDb.Post("insert into SER_Position  (Time,Name,GGA,B,L,H) Values ($1,$2,$3,$4,$5,$6)",
-                         {time, CutText(name, kServerNameBytes), CutText(gga, kServerGgaBytes), b, l, h});
+                         {time, CutText(name, kServerNameBytes), CutText(gga, kServerGgaBytes), b, l, h},
+                         Ado_Db::WriteKind::kPosition);
     return 1;
   }
   const std::string file = StrFormat("GGA/GGA%04d%02d%02d.txt", now.year, now.month, now.day);

@@ -56,7 +56,8 @@ bool Ado_Db::Open(std::unique_ptr<Ado_InterFacce> query, std::unique_ptr<Ado_Int
 }
 
 bool Ado_Db::Start(std::unique_ptr<Ado_InterFacce> query, std::unique_ptr<Ado_InterFacce> writer) {
-  if (!query || !writer) return false;
+  // Without a query connection the gateway only writes (queries then fail).
+  if (!writer) return false;
   query_ = std::move(query);
   writer_ = std::move(writer);
   {
@@ -65,6 +66,7 @@ bool Ado_Db::Start(std::unique_ptr<Ado_InterFacce> query, std::unique_ptr<Ado_In
     stopDeadline_ = kNoLimit;
   }
   nextAttempt_ = Clock::time_point::min();
+  stopAttempted_ = false;
   groupLimit_ = kGroupStatements;
   lost_ = 0;
   try {
@@ -140,7 +142,7 @@ size_t Ado_Db::Stop(std::chrono::milliseconds budget) {
   }
   wake_.notify_all();
   worker_.join();
-  query_->Close();
+  if (query_) query_->Close();
   if (writer_) writer_->Close();
   query_.reset();
   writer_.reset();
@@ -178,7 +180,10 @@ void Ado_Db::Work() {
       }
       const bool connected = writer_ != nullptr && writer_->IsOpen();
       stopDeadline = stopping_ ? stopDeadline_ : kNoLimit;
-      if (stopping_ && (queue_.empty() || now >= stopDeadline_ || (!connected && !canReconnect_))) {
+      // A stop without a connection tries one connection at once; when that fails the server is
+      // unreachable and the stop does not wait for more attempts.
+      if (stopping_ &&
+          (queue_.empty() || now >= stopDeadline_ || (!connected && (!canReconnect_ || stopAttempted_)))) {
         // The end: what could not be written in time is discarded.
         step = Step::kEnd;
         lost_ = queue_.size();
@@ -195,8 +200,9 @@ void Ado_Db::Work() {
           group.push_back(std::move(queue_.front()));
           queue_.pop_front();
         }
-      } else if (!queue_.empty() && now >= nextAttempt_) {
+      } else if (!queue_.empty() && (now >= nextAttempt_ || stopping_)) {
         step = Step::kReconnect;
+        if (stopping_) stopAttempted_ = true;
       } else if (dropped == 0) {
         // Nothing to do before a post, a stop, the next reconnection or the next drop report.
         Clock::time_point until = stopDeadline;

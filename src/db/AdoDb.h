@@ -144,6 +144,7 @@ class Ado_Db {
   // Touched only by the worker while it runs:
   std::unique_ptr<Ado_InterFacce> writer_;
   Clock::time_point nextAttempt_ = Clock::time_point::min();
+  bool stopAttempted_ = false;  // the stop's one connection attempt was made
   size_t groupLimit_ = kGroupStatements;
   size_t lost_ = 0;  // lists the worker discarded when it ended
 

@@ -38,15 +38,21 @@ constexpr const char* kVersionQuery = "select * from A_DB_SERVER_VERS";
 
 }  // namespace
 
-KavroDatabase::KavroDatabase(CKavroGyBl& gybl, Poster post, Ado_Db::ConnectionFactory factory, SteadyNow now)
-    : gybl_(gybl),
+KavroDatabase::KavroDatabase(CKavroGyBl& gybl, Poster post, Ado_Db::ConnectionFactory factory, SteadyNow now,
+                             std::chrono::milliseconds workerReconnect)
+    : adoDb(factory, Ado_Db::Options{std::chrono::milliseconds(1000LL * std::max(1, gybl.settings.sqlTimeout)),
+                                     static_cast<size_t>(std::max(1, gybl.settings.sqlQueueLimit)),
+                                     workerReconnect}),
+      gybl_(gybl),
       post_(std::move(post)),
       factory_(std::move(factory)),
       now_(std::move(now)),
+      workerReconnect_(workerReconnect),
       queries_([this](std::function<void()> work) { post_(std::move(work)); }, [this] { return factory_(); }) {
   if (!factory_) factory_ = [] { return std::make_unique<Ado_Com>(); };
   if (!now_) now_ = [] { return std::chrono::steady_clock::now(); };
   queries_.SetFailureReport([this] { ReportConnectFailure(); });
+  adoDb.SetReporter([this](const Ado_Db::WriteEvent& event) { ReportWriteEvent(event); });
 }
 
 KavroDatabase::~KavroDatabase() {
@@ -57,6 +63,27 @@ KavroDatabase::~KavroDatabase() {
 
 std::chrono::milliseconds KavroDatabase::QueryTimeout() const {
   return std::chrono::milliseconds(1000LL * std::max(1, gybl_.settings.sqlTimeout));
+}
+
+void KavroDatabase::ReportWriteEvent(const Ado_Db::WriteEvent& event) {
+  using Kind = Ado_Db::WriteEvent::Kind;
+  // Lost lists are told by the stop itself, on the main thread, which may be ending.
+  if (event.kind == Kind::kListsLost) return;
+  if (event.kind == Kind::kConnectFailed) {
+    ReportConnectFailure();
+    return;
+  }
+  post_([this, alive = std::weak_ptr<int>(alive_), event] {
+    if (!alive.lock()) return;
+    gybl_.LoadTexts(kTextDatabaseOpen);
+    if (event.kind == Kind::kReconnected) {
+      gybl_.Log(StrFormat("%s OpenDBSQL", gybl_.textList[2].c_str()), kLogNormal);
+    } else {
+      gybl_.Log(StrFormat("SER_Position %llu dropped: write queue full",
+                          static_cast<unsigned long long>(event.count)),
+                kLogRed);
+    }
+  });
 }
 
 void KavroDatabase::ReportConnectFailure() {
@@ -155,10 +182,12 @@ void KavroDatabase::Connected(uint64_t generation, std::shared_ptr<Connections> 
   // Closed since the attempt began (service stopped): the connections close with the result.
   if (generation != generation_ || gybl_.settings.useSql != 1) return;
   gybl_.LoadTexts(kTextDatabaseOpen);
-  if (result->ok && adoDb.Open(factory_(), std::move(result->writer))) {
-    const Settings& s = gybl_.settings;
+  const Settings& s = gybl_.settings;
+  if (result->ok && adoDb.Open(nullptr, std::move(result->writer),
+                               ServerConnectionString(s.sqlIp, s.sqlPort, s.sqlDbName), s.sqlUser,
+                               s.sqlPassword)) {
     queries_.Start(std::move(result->query), ServerConnectionString(s.sqlIp, s.sqlPort, s.sqlDbName), s.sqlUser,
-                   s.sqlPassword, QueryTimeout(), kReconnectInterval);
+                   s.sqlPassword, QueryTimeout(), workerReconnect_);
     sqlOpen = 1;
     failed_ = false;
     gybl_.Log(StrFormat("%s OpenDBSQL", gybl_.textList[2].c_str()), kLogNormal);
@@ -221,7 +250,13 @@ std::string KavroDatabase::FailureText() {
 int KavroDatabase::CloseSqlDatabase() {
   ++generation_;
   queries_.Stop();
-  if (sqlOpen == 1) adoDb.Stop();
+  if (sqlOpen == 1) {
+    const size_t lost = adoDb.Stop(kStopBudget);
+    if (lost > 0) {
+      gybl_.Log(StrFormat("SQL server unreachable: %llu queued lists lost", static_cast<unsigned long long>(lost)),
+                kLogRed);
+    }
+  }
   sqlOpen = 0;
   return 1;
 }

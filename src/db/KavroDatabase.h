@@ -27,9 +27,13 @@ class KavroDatabase {
 
   // Shortest time between two failed connection attempts to the server.
   static constexpr std::chrono::seconds kReconnectInterval{5};
+  // Longest time the close gives the write worker for what is queued.
+  static constexpr std::chrono::seconds kStopBudget{8};
 
   // The default factory makes PostgreSQL connections; the clock only paces reconnection.
-  KavroDatabase(CKavroGyBl& gybl, Poster post, Ado_Db::ConnectionFactory factory = {}, SteadyNow now = {});
+  // workerReconnect: shortest time between two connection attempts of the query and write workers.
+  KavroDatabase(CKavroGyBl& gybl, Poster post, Ado_Db::ConnectionFactory factory = {}, SteadyNow now = {},
+                std::chrono::milliseconds workerReconnect = kReconnectInterval);
   ~KavroDatabase();
   KavroDatabase(const KavroDatabase&) = delete;
   KavroDatabase& operator=(const KavroDatabase&) = delete;
@@ -91,6 +95,8 @@ class KavroDatabase {
   void Connected(uint64_t generation, std::shared_ptr<Connections> result);
   // Posts one red "OpenDBSQL" line from a worker thread (one per failed connection attempt).
   void ReportConnectFailure();
+  // Posts the write worker's reconnections and dropped positions to the log.
+  void ReportWriteEvent(const Ado_Db::WriteEvent& event);
 
   CKavroGyBl& gybl_;
   Poster post_;
@@ -103,6 +109,7 @@ class KavroDatabase {
   std::thread connectThread_;
   std::function<void(bool)> opened_;
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+  std::chrono::milliseconds workerReconnect_;
   ServerQueries queries_;
   const std::vector<QueryAnswer>* answers_ = nullptr;  // the fetched answers while they are used
 };

@@ -20,6 +20,7 @@
 #include "db/DatabaseSteps.h"
 #include "db/DbTestSupport.h"
 #include "db/KavroDatabase.h"
+#include "support/TcpProxy.h"
 #include "db/ServerSchema.h"
 #include "support/Loopback.h"
 
@@ -63,7 +64,9 @@ class AccountTest : public ::testing::TestWithParam<Backend> {
   AccountTest()
       : clock(kToday),
         gybl(Settings{}, clock, monitor, steps),
-        database(gybl, [this](std::function<void()> work) { boost::asio::post(io, std::move(work)); }),
+        database(
+            gybl, [this](std::function<void()> work) { boost::asio::post(io, std::move(work)); }, {}, {},
+            std::chrono::milliseconds(50)),
         accounts(gybl, database) {
     steps.Attach(&database);
     steps.AttachAccounts(&accounts);
@@ -589,6 +592,29 @@ TEST_P(AccountTest, LostServerConnectionIsOpenedAgain) {
                           [](const LogRecord& l) { return l.level == kLogRed; }),
             1);
   EXPECT_EQ(database.sqlOpen, 1);  // the query worker connects again by itself
+  EXPECT_TRUE(Check("rover", "pw").ok);
+}
+
+// The server lost, then back: the login check in between fails with one red line, and the record, the
+// charge and the position queued meanwhile reach the server once the write worker has connected again.
+TEST_P(AccountTest, WritesQueuedWhileTheServerIsLostReachItAfterTheRestart) {
+  if (!Server()) GTEST_SKIP() << "the server back end only";
+  AddAccount({.name = "rover"});
+  testsupport::TcpProxy proxy(scratch->server().port);
+  database.CloseSqlDatabase();
+  gybl.settings.sqlPort = proxy.port();
+  OpenServer();
+  proxy.Set(testsupport::TcpProxy::Mode::kDown);
+  EXPECT_EQ(Record(Connection("rover", 60, 0)), 1);
+  EXPECT_EQ(accounts.RecordPosition("rover", "$GPGGA\r\n", 1, 2, 3), 1);
+  SetFlags(1, 0);
+  EXPECT_EQ(Check("rover", "pw").errorCode, 7);
+  EXPECT_TRUE(monitor.HasLine("SER_UserDB 数据库打开失败 7", kLogRed));
+  proxy.Set(testsupport::TcpProxy::Mode::kPass);
+  EXPECT_TRUE(testsupport::RunUntil(io, [&] {
+    return Count(*server, "SER_RECORD") == 1 && Count(*server, "SER_Position") == 1 &&
+           AccountValue("rover", "USERTIME") == 60;
+  }));
   EXPECT_TRUE(Check("rover", "pw").ok);
 }
 

@@ -282,11 +282,11 @@ TEST(AdoDbStubTest, StopGivesUpOnAServerThatIsGone) {
     const std::vector<std::string> events = log.Events();
     ASSERT_FALSE(events.empty());
     EXPECT_EQ(events.back(), "lost 3");
-    if (stub) {
-      EXPECT_EQ(events, (std::vector<std::string>{"failed 1", "lost 3"}));
+    if (stub) {  // the stop tries once more at once, then gives up
+      EXPECT_EQ(events, (std::vector<std::string>{"failed 1", "failed 1", "lost 3"}));
     }
   }
-  EXPECT_EQ(shared->opens.load(), 3);
+  EXPECT_EQ(shared->opens.load(), 4);
   EXPECT_TRUE(shared->Executed().empty());
 }
 
