@@ -16,17 +16,13 @@ import json
 import os
 import resource
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
 import time
 
+from loopback import free_port, listening
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def cpu_seconds(pid):
@@ -45,13 +41,6 @@ def status_kib(pid, key):
                 return int(line.split()[1])
     return 0
 
-
-def listening(port):
-    try:
-        socket.create_connection(("127.0.0.1", port), 0.2).close()
-        return True
-    except OSError:
-        return False
 
 
 def main():

@@ -23,21 +23,11 @@ import sys
 import tempfile
 import time
 
+from loopback import free_port, listening
+
 PG_BIN = "/usr/lib/postgresql/15/bin"
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def listening(port):
-    try:
-        socket.create_connection(("127.0.0.1", port), 0.2).close()
-        return True
-    except OSError:
-        return False
 
 
 class Postgres:
