@@ -26,6 +26,7 @@
 #include "db/AccountDatabase.h"
 #include "db/KavroDatabase.h"
 #include "gnss/DecoderContext.h"
+#include "link/ServerLinks.h"
 #include "link/UpstreamReport.h"
 #include "reports/IpLocation.h"
 
@@ -72,6 +73,9 @@ int RunCaster(const std::string& programDirectory) {
   DecoderConsole console;
   DecoderContext decoders{monitor, console, accounts, gybl.settings.flags.saveGga};
   CasterHandlers handlers(gybl, accounts, services, decoders);
+  // The sixteen server link slots; the tick connects them while the service runs.
+  ServerLinks links(gybl, io.get_executor());
+  steps.AttachLinks(&links);
   CMainFrame frame(io, gybl, handlers);
   accounts.SetResumer([&frame](uint32_t socket) { frame.ResumeRequest(socket); });
   database.OpenLocalDatabase();

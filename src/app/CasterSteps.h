@@ -3,6 +3,7 @@
 #include "db/DatabaseSteps.h"
 
 class NL_QQwry;
+class ServerLinks;
 
 class CasterSteps : public DatabaseSteps {
  public:
@@ -12,7 +13,16 @@ class CasterSteps : public DatabaseSteps {
 
   std::string LocateAddress(const sockaddr_in& peer) override;
 
+  // The server links are created after the shared state that holds these steps.
+  void AttachLinks(ServerLinks* links) { links_ = links; }
+  void ArmLinks() override;
+  void StopLinks() override;
+  void ResetUpstreamMounts() override;
+  void ConnectLink(int slot) override;
+  bool LinkConnected(int slot) override;
+
  private:
+  ServerLinks* links_ = nullptr;
   NL_QQwry* ipLocation_;
   bool locate_;
 };

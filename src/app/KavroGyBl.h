@@ -32,6 +32,22 @@ class SocketLayer {
 struct LinkSlotState {
   int retryTicks = 20;
   int connected = 0;
+  // The rectangle the slot's server covers, from its "RANGE" record: latitude from, latitude to,
+  // longitude from, longitude to in degrees; all 0 when none.
+  std::array<double, 4> coverage{};
+};
+
+// What the upstream network server provides now: one base ("BASE", mode 0) or a line of two ("LINE",
+// mode 1), positions in degrees; error when the server's status was not "OK".
+struct UpstreamStatus {
+  int mode = 0;
+  std::string firstName;
+  double firstLatitude = 0.0;
+  double firstLongitude = 0.0;
+  std::string secondName;
+  double secondLatitude = 0.0;
+  double secondLongitude = 0.0;
+  bool error = false;
 };
 
 class CKavroGyBl {
@@ -88,6 +104,8 @@ class CKavroGyBl {
   // The upstream server's mountpoints and the name from its "MOUNTEND" record (server link 0).
   MountList mounts;
   std::string upstreamServerName;
+  std::string upstreamSecondText;
+  UpstreamStatus upstreamStatus;
   std::string versionText;
   int buildNumber = 0;
   std::vector<std::string> localAddresses;

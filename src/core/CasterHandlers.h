@@ -13,7 +13,7 @@ class CasterHandlers : public RequestHandlers {
   // decoders: the sinks of the stream decoders and of the GGA handling.
   CasterHandlers(CKavroGyBl& gybl, AccountServices& accounts, NtripServices& services,
                  DecoderContext& decoders)
-      : gybl_(gybl), accounts_(accounts), services_(services), dispatch_(gybl, decoders) {}
+      : gybl_(gybl), accounts_(accounts), services_(services), dispatch_(gybl, decoders, services) {}
 
   int HandleDeviceLine(char* request, uint32_t socket) override;
   int HandleGetRequest(char* request, uint32_t socket) override;

@@ -21,12 +21,17 @@ void CasterServices::StatusPage(const std::string& user, const std::string& pass
 }
 
 void CasterServices::ConnectUpstream(uint32_t socket, std::function<void(bool connected)> done) {
+  const RelaySettings& relay = gybl_.settings.relay;
+  ConnectNetServer(socket, relay.ip, relay.port, std::move(done));
+}
+
+void CasterServices::ConnectNetServer(uint32_t socket, const std::string& address, int port,
+                                      std::function<void(bool connected)> done) {
   ClientEntry* entry = FindClient(gybl_.clientTable, socket);
   if (entry == nullptr) return;
   if (!entry->netClient) entry->netClient = std::make_shared<CKavroNetClient>(executor_);
   const std::shared_ptr<CKavroNetClient> client = entry->netClient;
-  const RelaySettings& relay = gybl_.settings.relay;
-  client->Connect(relay.ip, relay.port, [this, client, socket, done = std::move(done)](int connected) {
+  client->Connect(address, port, [this, client, socket, done = std::move(done)](int connected) {
     // Registered only once connected, so a failed attempt reports nothing but its result.
     if (connected == 1) client->SetNotify(this, kMsgRoverData, static_cast<std::intptr_t>(socket));
     done(connected == 1);

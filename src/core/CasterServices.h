@@ -19,6 +19,8 @@ class CasterServices : public NtripServices, public NetClientEvents {
   void FilteredSourcetable(const std::string& path, uint32_t socket) override;
   void StatusPage(const std::string& user, const std::string& password, uint32_t socket) override;
   void ConnectUpstream(uint32_t socket, std::function<void(bool connected)> done) override;
+  void ConnectNetServer(uint32_t socket, const std::string& address, int port,
+                        std::function<void(bool connected)> done) override;
   void SendUpstream(uint32_t socket, const std::string& text) override;
 
   // Upstream data for a rover (3028) and the end of an outgoing connection (3030).

@@ -91,6 +91,8 @@ struct ClientEntry {
   std::array<int32_t, 6> ggaCounters{};
   double ggaTime = 0.0;
   int32_t ggaCount = 0;
+  // A connect of the netClient to an upstream network server is pending (modes 11 and above).
+  bool upstreamConnecting = false;
   // A request waiting for answers of the server database: the framer that took it and its text. The
   // connection's input waits in the framer buffers meanwhile.
   bool awaitingDatabase = false;

@@ -70,7 +70,8 @@ void Housekeeping::RetryLinks() {
   for (int i = 0; i < kLinkSlots; ++i) {
     if (gybl_.settings.links[static_cast<size_t>(i)].port == 0) break;
     LinkSlotState& slot = gybl_.linkSlots[static_cast<size_t>(i)];
-    if (slot.connected != 0) continue;
+    // A link marked connected is asked whether it still is: a lost one is retried like a failed one.
+    if (slot.connected != 0 && gybl_.steps().LinkConnected(i)) continue;
     slot.connected = 0;
     if (++slot.retryTicks > kLinkRetryTicks * (i + 1)) {
       slot.retryTicks = 0;

@@ -52,5 +52,17 @@ enum class CloseReason : int {
 
 // Codes of the grid (1527), tree (1525) and map (1529) notifications used by the connection core.
 enum GridCode : int { kGridAdded = 0, kGridRemoved = 4, kGridCounters = 5 };
-enum TreeCode : int { kTreeEntryClosing = 4, kTreeServiceStopped = 9, kTreeServiceStarted = 10 };
-enum MapCode : int { kMapRoverPosition = 0, kMapEntryClosed = 7, kMapServiceStopped = 12 };
+enum TreeCode : int {
+  kTreeEntryClosing = 4,
+  kTreeServiceStopped = 9,
+  kTreeServiceStarted = 10,
+  kTreeUpstreamCleared = 14,   // the upstream mountpoint list was emptied
+  kTreeUpstreamComplete = 15,  // the upstream mountpoint list is complete (MOUNTEND)
+};
+enum MapCode : int {
+  kMapRoverPosition = 0,
+  kMapEntryClosed = 7,
+  kMapUpstreamStatus = 11,  // the upstream server's status (BASE or LINE) changed
+  kMapServiceStopped = 12,  // also: a server link failed to connect
+};
+constexpr int kMapLinkFailed = kMapServiceStopped;

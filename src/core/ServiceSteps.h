@@ -21,6 +21,8 @@ class ServiceSteps {
   virtual void ResetUpstreamMounts() {}
   // Server link i: points its data at the main frame and connects it (the tick's reconnect).
   virtual void ConnectLink(int /*slot*/) {}
+  // Whether server link i's connection exists now (the tick's check of a link marked connected).
+  virtual bool LinkConnected(int /*slot*/) { return false; }
   // Counts the accounts; returns the number of active ones.
   virtual int CountUsers() { return 0; }
   // Writes the connection record of a closing entry.

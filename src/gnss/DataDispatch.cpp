@@ -13,6 +13,7 @@
 #include "gnss/NearestBase.h"
 #include "gnss/RtcaDecoder.h"
 #include "gnss/Rtcm3Decoder.h"
+#include "gnss/UpstreamService.h"
 #include "link/KavroNetClient.h"
 #include "reports/KmlTrack.h"
 
@@ -21,6 +22,7 @@ namespace {
 constexpr size_t kRecordNameAbove = 8;  // only names longer than this are recorded
 constexpr int kLastFormatMode = 8;      // modes 1 to 8: the nearest base of a format
 constexpr int kForwardedMode = 9;       // the rover's request went to the upstream caster
+constexpr int kFirstUpstreamMode = 11;  // 11 + i: upstream mountpoint i, served by a network server
 constexpr const char* kOutside = "VORAN,OUTDIST,\r\n";
 constexpr const char* kInside = "VORAN,INDIST,\r\n";
 
@@ -172,6 +174,43 @@ void DataDispatch::RoverPosition(const SharedChunk& chunk, uint32_t socket, doub
   } else if (mode == kForwardedMode) {
     const std::shared_ptr<CKavroNetClient> client = rover->netClient;
     if (client) client->SendBytes(chunk->data(), static_cast<int>(chunk->size()));
+  } else if (mode >= kFirstUpstreamMode) {
+    const std::shared_ptr<CKavroNetClient> client = rover->netClient;
+    if (client && client->IsConnected() != 0 && rover->closeReason == 0) {
+      client->SendBytes(chunk->data(), static_cast<int>(chunk->size()));
+    } else if (!rover->upstreamConnecting) {
+      ServeUpstream(chunk, socket, 0, false);
+    }
   }
-  // Modes 11 and above are served through the upstream network servers by the server links.
+}
+
+void DataDispatch::ServeUpstream(const SharedChunk& chunk, uint32_t socket, int from, bool tried) {
+  ClientEntry* rover = FindClient(gybl_.clientTable, socket);
+  if (rover == nullptr) return;
+  const int slot =
+      ChooseUpstreamSlot(gybl_.settings.links, gybl_.linkSlots, rover->position[0], rover->position[1], from);
+  if (slot < 0) {
+    rover->upstreamConnecting = false;
+    // Only when no slot qualified: a covering server that could not be reached says nothing.
+    if (!tried) gybl_.SendText(socket, kOutside);
+    return;
+  }
+  const auto mount = static_cast<size_t>(rover->dataFormat - kFirstUpstreamMode);
+  const std::string line = GetModeLine(mount < gybl_.mounts.size() ? gybl_.mounts[mount]->name : "", *rover);
+  const LinkSlot& server = gybl_.settings.links[static_cast<size_t>(slot)];
+  // Later chunks start no second connect while this one is pending; the triggering chunk is kept.
+  rover->upstreamConnecting = true;
+  services_.ConnectNetServer(socket, server.address, server.port, [this, chunk, socket, slot, line](bool connected) {
+    ClientEntry* waiting = FindClient(gybl_.clientTable, socket);
+    if (waiting == nullptr) return;
+    if (!connected) {
+      ServeUpstream(chunk, socket, slot + 1, true);
+      return;
+    }
+    waiting->upstreamConnecting = false;
+    const std::shared_ptr<CKavroNetClient> client = waiting->netClient;
+    if (!client) return;
+    client->SendText(line);
+    client->SendBytes(chunk->data(), static_cast<int>(chunk->size()));
+  });
 }

@@ -8,6 +8,7 @@
 #include "core/RecordFile.h"
 #include "core/SharedChunk.h"
 #include "core/WriteFailures.h"
+#include "core/ntrip/NtripServices.h"
 #include "gnss/DecoderContext.h"
 
 class CKavroGyBl;
@@ -15,7 +16,9 @@ class CKavroGyBl;
 class DataDispatch {
  public:
   // decoders: the sinks of the stream decoders and of the GGA handling.
-  DataDispatch(CKavroGyBl& gybl, DecoderContext& decoders) : gybl_(gybl), decoders_(decoders) {}
+  // services: the outgoing connections of rovers served through an upstream network server.
+  DataDispatch(CKavroGyBl& gybl, DecoderContext& decoders, NtripServices& services)
+      : gybl_(gybl), decoders_(decoders), services_(services) {}
 
   // Echo, then a base's chunk is recorded, decoded and relayed, a rover's read for its position.
   void DispatchData(uint8_t* data, uint32_t count, uint32_t socket);
@@ -28,6 +31,10 @@ class DataDispatch {
   // A rover's accepted position: track, work-area fence and service by its mode.
   void RoverPosition(const SharedChunk& chunk, uint32_t socket, double latitude, double longitude,
                      double height);
+  // Connects a rover on an upstream mountpoint to the first covering server from slot `from` on, then
+  // sends it the GETMODE line and the chunk; a failed connect tries the next slot. Without any covering
+  // server (and none tried) the rover is told it is outside.
+  void ServeUpstream(const SharedChunk& chunk, uint32_t socket, int from, bool tried);
 
   // The result of a record file's chunk; file is named from the program directory.
   void NoteRecord(const std::string& file, RecordWrite result);
@@ -36,5 +43,6 @@ class DataDispatch {
 
   CKavroGyBl& gybl_;
   DecoderContext& decoders_;
+  NtripServices& services_;
   WriteFailures writeFailures_;
 };

@@ -18,6 +18,12 @@ class NtripServices {
   // the rover; done(true) once connected, done(false) when that failed. done runs on the main thread,
   // later or at once; the rover may have closed in the meantime.
   virtual void ConnectUpstream(uint32_t socket, std::function<void(bool connected)> done) = 0;
+  // Connects the rover's outgoing connection to a network server (a link slot's address and port) and
+  // registers it to deliver to the rover, as ConnectUpstream does.
+  virtual void ConnectNetServer(uint32_t /*socket*/, const std::string& /*address*/, int /*port*/,
+                                std::function<void(bool connected)> done) {
+    done(false);
+  }
   // Sends a text over the rover's outgoing connection.
   virtual void SendUpstream(uint32_t socket, const std::string& text) = 0;
 };
