@@ -1,7 +1,5 @@
 #include "tools/LoadEngine.h"
 
-#include <time.h>
-
 #include <algorithm>
 #include <boost/asio/connect.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -28,12 +26,6 @@ constexpr auto kTick = std::chrono::milliseconds(10);
 constexpr size_t kReadBlock = 16384;
 constexpr size_t kMaxReplyHeader = 8192;
 constexpr uint64_t kMaxRecordsPerWrite = 64;
-
-uint64_t MonotonicNs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
-}
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
@@ -73,9 +65,10 @@ class Engine {
       sources_.push_back(std::move(peer));
     }
     for (int i = 0; i < options.rovers; ++i) {
-      const int mount = options.sources > 0 ? i % options.sources : 0;
+      const int mounts = upstream() ? static_cast<int>(options.upstreamMounts.size()) : options.sources;
+      const int mount = mounts > 0 ? i % mounts : 0;
       auto peer = std::make_unique<Peer>(io, Role::Rover, i, mount);
-      peer->request = RoverRequest(options.host, Mount(mount), Numbered(options.user, i),
+      peer->request = RoverRequest(options.host, RoverMount(mount), Numbered(options.user, i),
                                    Numbered(options.password, i), options.ntrip2);
       rovers_.push_back(std::move(peer));
     }
@@ -97,6 +90,11 @@ class Engine {
 
  private:
   std::string Mount(int index) const { return options_.mountPrefix + std::to_string(index); }
+  // Rovers read upstream mountpoints, streamed by the network server stand-in, not the tool's sources.
+  bool upstream() const { return !options_.upstreamMounts.empty(); }
+  std::string RoverMount(int index) const {
+    return upstream() ? options_.upstreamMounts[index] : Mount(index);
+  }
 
   // Wraps a completion handler so that the engine knows how many operations are still pending.
   template <class F>
@@ -182,9 +180,10 @@ class Engine {
       streamEnd_ = streamStart_ + std::chrono::duration_cast<Clock::duration>(
                                       std::chrono::duration<double>(options_.duration));
       nextGga_ = streamStart_;
-      // Without a connected source there is nothing to stream.
-      over_ = std::none_of(sources_.begin(), sources_.end(),
-                           [](const auto& source) { return source->state == State::Streaming; });
+      // Without a connected source (upstream: rover) there is nothing to stream.
+      const auto& feeders = upstream() ? rovers_ : sources_;
+      over_ = std::none_of(feeders.begin(), feeders.end(),
+                           [](const auto& peer) { return peer->state == State::Streaming; });
     }
   }
 
@@ -227,9 +226,15 @@ class Engine {
       if (reply.state == ReplyHeader::State::Accepted) {
         const std::string rest = peer.inbox.substr(reply.length);
         peer.inbox.clear();
-        if (peer.role == Role::Rover)
+        if (peer.role == Role::Rover && upstream()) {
+          peer.checker.emplace(MountSource(RoverMount(peer.mount)), options_.chunk, 0);
+        } else if (peer.role == Role::Rover) {
           peer.checker.emplace(static_cast<uint32_t>(peer.mount), options_.chunk, 0);
+        }
         EndSetup(peer, true);
+        // The caster connects a rover upstream when its first GGA arrives: send one at once.
+        if (peer.role == Role::Rover && upstream() && options_.gga)
+          SendGga(peer, MakeGga(options_.position, std::chrono::system_clock::now()));
         if (peer.role == Role::Rover && !rest.empty()) Consume(peer, rest);
       }
     } else if (peer.role == Role::Rover) {
@@ -239,7 +244,7 @@ class Engine {
   }
 
   void Consume(Peer& rover, std::string_view data) {
-    const uint64_t now = MonotonicNs();
+    const uint64_t now = RecordClockNs();
     report_.bytesDelivered += data.size();
     for (const RecordHeader& header : rover.checker->Feed(data)) {
       latency_.Add(now > header.sendTimeNs ? (now - header.sendTimeNs) / 1000 : 0);
@@ -277,7 +282,11 @@ class Engine {
       nextGga_ += std::chrono::seconds(1);
       SendGga();
     }
-    if (!sending) {
+    if (!sending && upstream()) {
+      // The stand-in streams on as long as the rovers stay: the run ends with the duration.
+      streamSeconds_ = Seconds(now - streamStart_);
+      over_ = true;
+    } else if (!sending) {
       if (drainEnd_ == Clock::time_point{}) {
         drainEnd_ =
             now + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options_.drain));
@@ -297,7 +306,7 @@ class Engine {
     if (due <= source.nextSequence) return;
     const uint64_t count = std::min(due - source.nextSequence, kMaxRecordsPerWrite);
     source.writeBuffer.clear();
-    const uint64_t sendTime = MonotonicNs();
+    const uint64_t sendTime = RecordClockNs();
     for (uint64_t i = 0; i < count; ++i) {
       AppendRecord(source.writeBuffer, {static_cast<uint32_t>(source.index), source.nextSequence++, sendTime,
                                         static_cast<uint32_t>(options_.chunk)});
@@ -324,16 +333,18 @@ class Engine {
 
   void SendGga() {
     const std::string sentence = MakeGga(options_.position, std::chrono::system_clock::now());
-    for (auto& rover : rovers_) {
-      if (rover->state != State::Streaming || rover->writing) continue;
-      rover->writing = true;
-      rover->writeBuffer = sentence;
-      asio::async_write(rover->socket, asio::buffer(rover->writeBuffer),
-                        Track([this, peer = rover.get()](boost::system::error_code ec, size_t) {
-                          peer->writing = false;
-                          if (!ec) ++report_.ggaSent;
-                        }));
-    }
+    for (auto& rover : rovers_) SendGga(*rover, sentence);
+  }
+
+  void SendGga(Peer& rover, const std::string& sentence) {
+    if (rover.state != State::Streaming || rover.writing) return;
+    rover.writing = true;
+    rover.writeBuffer = sentence;
+    asio::async_write(rover.socket, asio::buffer(rover.writeBuffer),
+                      Track([this, peer = &rover](boost::system::error_code ec, size_t) {
+                        peer->writing = false;
+                        if (!ec) ++report_.ggaSent;
+                      }));
   }
 
   // True when no source write is pending and every streaming rover has its source's last record.
@@ -352,12 +363,20 @@ class Engine {
   Report Summarise() {
     for (const auto& rover : rovers_) {
       if (!rover->checker) continue;
-      const Peer& source = *sources_[rover->mount];
-      std::optional<uint64_t> lastSent;
-      if (source.written > 0) lastSent = source.written - 1;
-      rover->checker->Finish(lastSent);
+      if (upstream()) {
+        report_.recordsExpected += rover->checker->expected().value_or(0);
+        if (rover->checker->counts().records == 0) {
+          ++report_.roversWithoutData;
+          Note("rover received no records");
+        }
+      } else {
+        const Peer& source = *sources_[rover->mount];
+        std::optional<uint64_t> lastSent;
+        if (source.written > 0) lastSent = source.written - 1;
+        rover->checker->Finish(lastSent);
+        report_.recordsExpected += source.written;
+      }
       const StreamCounts& c = rover->checker->counts();
-      report_.recordsExpected += source.written;
       report_.stream.records += c.records;
       report_.stream.missing += c.missing;
       report_.stream.outOfOrder += c.outOfOrder;
@@ -402,7 +421,7 @@ bool Passed(const Report& report, const Options& options) {
   return report.sources.connected == report.sources.planned &&
          report.rovers.connected == report.rovers.planned &&
          (report.recordsExpected == 0 || report.deliveredRatio >= options.minRatio) &&
-         report.stream.corrupt == 0 && report.stream.outOfOrder == 0;
+         report.stream.corrupt == 0 && report.stream.outOfOrder == 0 && report.roversWithoutData == 0;
 }
 
 }  // namespace ntripload

@@ -20,6 +20,9 @@ struct Options {
   int sources = 1;
   int rovers = 10;
   std::string mountPrefix = "LOAD";
+  // With sources 0: the rovers read these mountpoints (round robin), fed upstream by the network
+  // server stand-in; each checks the records of its mountpoint (MountSource) from sequence 0.
+  std::vector<std::string> upstreamMounts;
   std::string user = "load%d";    // "%d" becomes the rover's number
   std::string password = "load";  // "%d" becomes the rover's number
   std::string sourcePassword = "load";
@@ -40,7 +43,8 @@ struct Options {
 enum class ParseResult { Run, Help, Error };
 
 // Reads "--name value" / "--name=value" / "--flag" arguments (without the program name).
-// Checks ranges and that the host is a loopback address; error says what is wrong.
+// Checks ranges, that the host is a loopback address and that "--sources 0" comes with "--mount";
+// error says what is wrong.
 ParseResult ParseOptions(const std::vector<std::string>& args, Options& options, std::string& error);
 std::string HelpText();
 
@@ -57,10 +61,12 @@ struct Report {
   RoleCounts sources;
   RoleCounts rovers;
   uint64_t recordsSent = 0;
-  uint64_t bytesSent = 0;        // stream bytes written by sources
-  uint64_t bytesDelivered = 0;   // stream bytes read by rovers after their reply header
-  uint64_t recordsExpected = 0;  // for each connected rover, the records its source sent
-  StreamCounts stream;           // summed over rovers
+  uint64_t bytesSent = 0;       // stream bytes written by sources
+  uint64_t bytesDelivered = 0;  // stream bytes read by rovers after their reply header
+  // For each connected rover, the records its source sent; upstream, the records up to the last one
+  // it received (what was still on its way at the end is not known).
+  uint64_t recordsExpected = 0;
+  StreamCounts stream;  // summed over rovers
   uint64_t ggaSent = 0;
   double deliveredRatio = 0;  // records delivered / expected; NaN when nothing was expected
   uint64_t latencySamples = 0;
@@ -68,6 +74,7 @@ struct Report {
   double latencyP99Ms = 0;
   double latencyMaxMs = 0;
   double streamSeconds = 0;           // from the first record to the end of the drain
+  int roversWithoutData = 0;          // upstream: connected rovers that received no intact record
   std::map<std::string, int> errors;  // message -> occurrences
 };
 

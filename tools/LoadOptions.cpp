@@ -63,6 +63,14 @@ std::string RoleText(const RoleCounts& c) {
   return out.str();
 }
 
+// The upstream mountpoints separated by ",", as JSON strings when json is set.
+std::string UpstreamList(const Options& o, bool json) {
+  std::string out;
+  for (const auto& name : o.upstreamMounts)
+    out += (out.empty() ? "" : ",") + (json ? JsonString(name) : name);
+  return out;
+}
+
 }  // namespace
 
 std::string HelpText() {
@@ -71,9 +79,14 @@ delivered bytes, lost or damaged records and latency. It stops by itself.
 
   --host ADDR            loopback address of the caster (default 127.0.0.1; others are refused)
   --port N               caster port (default 6060)
-  --sources N            sources, each on mountpoint PREFIX<i> (default 1)
+  --sources N            sources, each on mountpoint PREFIX<i> (default 1); 0 with --mount
   --rovers N             rovers, spread over the mountpoints round robin (default 10)
   --mount-prefix TEXT    mountpoint name prefix (default LOAD)
+  --mount NAME[,NAME..]  with --sources 0: rovers read these upstream mountpoints, which the network
+                         server stand-in (net_server --records, same --chunk) feeds through the caster;
+                         each rover checks its mountpoint's records from sequence 0, sends a GGA right
+                         after the caster's answer (with --gga) and the run ends after --duration
+                         (--rate and --drain do not apply: the stand-in sets the pace)
   --user PATTERN         rover user name, "%d" becomes the rover's number (default load%d)
   --password PATTERN     rover password, "%d" as above (default load)
   --source-password PW   password of the SOURCE requests (default load)
@@ -123,9 +136,19 @@ ParseResult ParseOptions(const std::vector<std::string>& args, Options& options,
   const std::map<std::string, Setter> valued = {
       {"host", text(options.host)},
       {"port", integer(options.port, 1, 65535)},
-      {"sources", integer(options.sources, 1, 10000)},
+      {"sources", integer(options.sources, 0, 10000)},
       {"rovers", integer(options.rovers, 0, 100000)},
       {"mount-prefix", text(options.mountPrefix)},
+      {"mount",
+       [&options](const std::string& value) {
+         if (value.empty() || value.back() == ',') return false;
+         std::istringstream in(value);
+         for (std::string name; std::getline(in, name, ',');) {
+           if (name.empty() || name.find_first_of(" /") != std::string::npos) return false;
+           options.upstreamMounts.push_back(name);
+         }
+         return true;
+       }},
       {"user", text(options.user)},
       {"password", text(options.password)},
       {"source-password", text(options.sourcePassword)},
@@ -179,6 +202,10 @@ ParseResult ParseOptions(const std::vector<std::string>& args, Options& options,
     }
   }
   options.sourceSlash = options.sourceSlash && !noSlash;
+  if ((options.sources == 0) != !options.upstreamMounts.empty()) {
+    error = "--sources 0 and --mount go together";
+    return ParseResult::Error;
+  }
   boost::system::error_code ec;
   const auto address = boost::asio::ip::make_address(options.host, ec);
   if (ec || !address.is_loopback()) {
@@ -193,6 +220,10 @@ std::string FormatText(const Report& r, const Options& o) {
   out << "ntrip_load " << o.host << ":" << o.port << ": " << o.sources << " source(s) -> " << o.rovers
       << " rover(s), " << Fixed(o.duration, 1) << " s at " << Fixed(o.rate, 0) << " B/s, chunk " << o.chunk
       << " B" << (o.ntrip2 ? ", NTRIP 2" : "") << (o.gga ? ", GGA" : "") << "\n";
+  if (!o.upstreamMounts.empty()) {
+    out << "upstream: mountpoints " << UpstreamList(o, false) << "; rovers without data "
+        << r.roversWithoutData << "\n";
+  }
   out << "sources: " << RoleText(r.sources) << "\n";
   out << "         sent " << r.recordsSent << " records, " << r.bytesSent << " bytes\n";
   out << "rovers:  " << RoleText(r.rovers) << "\n";
@@ -227,8 +258,12 @@ std::string FormatJson(const Report& r, const Options& o) {
       << ",\"deliveredRatio\":" << Fixed(r.deliveredRatio, 6, "null")
       << ",\"streamSeconds\":" << Fixed(r.streamSeconds, 3)
       << ",\"latencyMs\":{\"samples\":" << r.latencySamples << ",\"p50\":" << Fixed(r.latencyP50Ms, 3)
-      << ",\"p99\":" << Fixed(r.latencyP99Ms, 3) << ",\"max\":" << Fixed(r.latencyMaxMs, 3)
-      << "},\"errors\":{";
+      << ",\"p99\":" << Fixed(r.latencyP99Ms, 3) << ",\"max\":" << Fixed(r.latencyMaxMs, 3) << "}";
+  if (!o.upstreamMounts.empty()) {
+    out << ",\"upstream\":{\"mounts\":[" << UpstreamList(o, true)
+        << "],\"roversWithoutData\":" << r.roversWithoutData << "}";
+  }
+  out << ",\"errors\":{";
   bool first = true;
   for (const auto& [message, count] : r.errors) {
     out << (first ? "" : ",") << JsonString(message) << ":" << count;

@@ -1,5 +1,7 @@
 #include "tools/LoadRecord.h"
 
+#include <time.h>
+
 #include <cstring>
 
 namespace ntripload {
@@ -31,6 +33,12 @@ uint8_t PaddingByte(uint64_t sequence, size_t offset) { return static_cast<uint8
 
 }  // namespace
 
+uint64_t RecordClockNs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
+}
+
 void AppendRecord(std::string& out, const RecordHeader& header) {
   const size_t start = out.size();
   out.append(kMagic);
@@ -54,6 +62,8 @@ std::optional<RecordHeader> ReadRecordHeader(std::string_view bytes, size_t size
   if (header.size != size) return std::nullopt;
   return header;
 }
+
+uint32_t MountSource(std::string_view mount) { return Fnv1a(mount); }
 
 bool PaddingIntact(std::string_view record, uint64_t sequence) {
   for (size_t i = kRecordHeaderSize; i < record.size(); ++i) {

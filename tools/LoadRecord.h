@@ -23,11 +23,18 @@ struct RecordHeader {
   uint32_t size = 0;
 };
 
+// The clock of the send times: CLOCK_MONOTONIC in nanoseconds.
+uint64_t RecordClockNs();
+
 // Appends one record of header.size bytes (at least kRecordHeaderSize) to out.
 void AppendRecord(std::string& out, const RecordHeader& header);
 
 // The header at the start of bytes when its magic and check are right and its size is `size`.
 std::optional<RecordHeader> ReadRecordHeader(std::string_view bytes, size_t size);
+
+// The source index of the records an upstream mountpoint streams: FNV-1a of its name, so a rover
+// that gets another mountpoint's records counts them as corrupt.
+uint32_t MountSource(std::string_view mount);
 
 // True when the padding of a record (all `size` bytes present) matches its sequence number.
 bool PaddingIntact(std::string_view record, uint64_t sequence);

@@ -161,4 +161,22 @@ TEST(LoadProtocolTest, OptionsAndTheLoopbackRule) {
   EXPECT_EQ(parse({"--rovers", "3", "--help"}, o, error), ParseResult::Help);
 }
 
+TEST(LoadProtocolTest, UpstreamMountpointsComeWithoutSources) {
+  Options o;
+  std::string error;
+  ASSERT_EQ(ParseOptions({"--sources", "0", "--mount", "UP1,UP2", "--mount", "UP3"}, o, error),
+            ParseResult::Run)
+      << error;
+  EXPECT_EQ(o.upstreamMounts, (std::vector<std::string>{"UP1", "UP2", "UP3"}));
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"--sources", "0"},
+                                             {"--mount", "UP1"},
+                                             {"--sources", "0", "--mount", "UP1,"},
+                                             {"--sources", "0", "--mount", ",UP1"},
+                                             {"--sources", "0", "--mount", "/UP1"}}) {
+    Options rejected;
+    EXPECT_EQ(ParseOptions(args, rejected, error), ParseResult::Error) << args.back();
+  }
+}
+
 }  // namespace
