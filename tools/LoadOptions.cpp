@@ -7,6 +7,7 @@
 #include <optional>
 #include <sstream>
 
+#include "tools/CommandLine.h"
 #include "tools/LoadEngine.h"
 
 namespace ntripload {
@@ -110,7 +111,7 @@ record was corrupt or out of order; 1 otherwise; 2 for bad options.
 }
 
 ParseResult ParseOptions(const std::vector<std::string>& args, Options& options, std::string& error) {
-  using Setter = std::function<bool(const std::string&)>;
+  using toolcli::Setter;
   auto number = [](double& target, double low, double high) -> Setter {
     return [&target, low, high](const std::string& text) {
       double value = 0;
@@ -167,39 +168,13 @@ ParseResult ParseOptions(const std::vector<std::string>& args, Options& options,
   bool noSlash = false;
   const std::map<std::string, bool*> flags = {
       {"no-slash", &noSlash}, {"ntrip2", &options.ntrip2}, {"gga", &options.gga}, {"json", &options.json}};
-  for (size_t i = 0; i < args.size(); ++i) {
-    std::string name = args[i];
-    if (name == "--help" || name == "-h") return ParseResult::Help;
-    if (name.rfind("--", 0) != 0) {
-      error = "unexpected argument: " + name;
+  switch (toolcli::ReadArguments(args, valued, flags, error)) {
+    case toolcli::Parsed::kHelp:
+      return ParseResult::Help;
+    case toolcli::Parsed::kError:
       return ParseResult::Error;
-    }
-    name.erase(0, 2);
-    std::optional<std::string> value;
-    if (const size_t equals = name.find('='); equals != std::string::npos) {
-      value = name.substr(equals + 1);
-      name.erase(equals);
-    }
-    if (const auto flag = flags.find(name); flag != flags.end() && !value) {
-      *flag->second = true;
-      continue;
-    }
-    const auto setter = valued.find(name);
-    if (setter == valued.end()) {
-      error = "unknown option: --" + name;
-      return ParseResult::Error;
-    }
-    if (!value) {
-      if (i + 1 >= args.size()) {
-        error = "--" + name + " needs a value";
-        return ParseResult::Error;
-      }
-      value = args[++i];
-    }
-    if (!setter->second(*value)) {
-      error = "bad value for --" + name + ": " + *value;
-      return ParseResult::Error;
-    }
+    case toolcli::Parsed::kOk:
+      break;
   }
   options.sourceSlash = options.sourceSlash && !noSlash;
   if ((options.sources == 0) != !options.upstreamMounts.empty()) {

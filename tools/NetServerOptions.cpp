@@ -8,6 +8,7 @@
 #include <map>
 #include <sstream>
 
+#include "tools/CommandLine.h"
 #include "tools/LoadRecord.h"
 
 namespace netserver {
@@ -119,7 +120,7 @@ Exit status: 0 after the duration or a signal; 1 when the port cannot be opened;
 }
 
 ParseResult ParseOptions(const std::vector<std::string>& args, Options& options, std::string& error) {
-  using Setter = std::function<bool(const std::string&)>;
+  using toolcli::Setter;
   auto number = [](double& target, double low, double high) -> Setter {
     return [&target, low, high](const std::string& text) {
       double value = 0;
@@ -183,39 +184,13 @@ ParseResult ParseOptions(const std::vector<std::string>& args, Options& options,
       {"max-connections", integer(options.maxConnections, 1, 100000)},
   };
   const std::map<std::string, bool*> flags = {{"records", &records}, {"log-gga", &options.logGga}};
-  for (size_t i = 0; i < args.size(); ++i) {
-    std::string name = args[i];
-    if (name == "--help" || name == "-h") return ParseResult::Help;
-    if (name.rfind("--", 0) != 0) {
-      error = "unexpected argument: " + name;
+  switch (toolcli::ReadArguments(args, valued, flags, error)) {
+    case toolcli::Parsed::kHelp:
+      return ParseResult::Help;
+    case toolcli::Parsed::kError:
       return ParseResult::Error;
-    }
-    name.erase(0, 2);
-    std::optional<std::string> value;
-    if (const size_t equals = name.find('='); equals != std::string::npos) {
-      value = name.substr(equals + 1);
-      name.erase(equals);
-    }
-    if (const auto flag = flags.find(name); flag != flags.end() && !value) {
-      *flag->second = true;
-      continue;
-    }
-    const auto setter = valued.find(name);
-    if (setter == valued.end()) {
-      error = "unknown option: --" + name;
-      return ParseResult::Error;
-    }
-    if (!value) {
-      if (i + 1 >= args.size()) {
-        error = "--" + name + " needs a value";
-        return ParseResult::Error;
-      }
-      value = args[++i];
-    }
-    if (!setter->second(*value)) {
-      error = "bad value for --" + name + ": " + *value;
-      return ParseResult::Error;
-    }
+    case toolcli::Parsed::kOk:
+      break;
   }
   if (records && options.payload == Payload::File) {
     error = "--records and --stream exclude each other";
