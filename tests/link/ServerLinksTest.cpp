@@ -11,6 +11,7 @@
 #include "core/Housekeeping.h"
 #include "link/LoopbackServer.h"
 #include "link/ServerLinks.h"
+#include "support/NetServerProcess.h"
 
 namespace {
 
@@ -118,6 +119,35 @@ TEST_F(ServerLinksTest, ConnectAnnounceLoseAndReconnect) {
   steps.StopLinks();  // the service stop closes both; the last one clears the list
   EXPECT_TRUE(gybl.mounts.empty());
   EXPECT_TRUE(monitor.Has("QVO Link Close", kLogRed));
+}
+
+// The network server stand-in stopped and started again on its port: the slot is retried on the
+// tick's schedule, takes the mountpoints again and announces itself again.
+TEST_F(ServerLinksTest, StandInStoppedAndRestartedIsLinkedAgain) {
+  auto server = std::make_unique<testsupport::StandIn>(std::vector<std::string>{"--port", "0", "--status-every", "0"});
+  const int port = server->port();
+  ASSERT_GT(port, 0);
+  gybl.settings.links[0] = {"127.0.0.1", port};
+  gybl.settings.links[1] = {"", 0};
+  gybl.serviceRunning = 1;
+  Housekeeping housekeeping(gybl);
+  links.Arm();
+  housekeeping.OnTick();
+  ASSERT_TRUE(RunUntil(io, [&] { return gybl.mounts.size() == 1; }));
+  EXPECT_EQ(gybl.mounts[0]->name, "UPSTREAM1");
+  EXPECT_EQ(server->Finish(SIGTERM), 0);
+  ASSERT_TRUE(RunUntil(io, [&] { return monitor.Has("QVO Link Close", kLogRed); }));
+  EXPECT_TRUE(gybl.mounts.empty());
+  server = std::make_unique<testsupport::StandIn>(
+      std::vector<std::string>{"--port", std::to_string(port), "--status-every", "0"});
+  ASSERT_EQ(server->port(), port);
+  for (int tick = 0; tick < 20; ++tick) housekeeping.OnTick();
+  io.restart();
+  io.poll();
+  EXPECT_TRUE(gybl.mounts.empty());  // not yet: 21 ticks after the loss
+  housekeeping.OnTick();
+  ASSERT_TRUE(RunUntil(io, [&] { return gybl.mounts.size() == 1; }));
+  EXPECT_TRUE(server->Has("LINK VORAN,KAVOROSERVER,20261209,0"));
 }
 
 TEST_F(ServerLinksTest, RefusedConnectIsLoggedAndRetried) {
