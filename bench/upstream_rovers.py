@@ -62,7 +62,7 @@ def main():
                 time.sleep(1)
             print(f"link slots connected: {linked} of {args.slots}")
             command = [args.load_tool, "--json", "--port", str(port), "--sources", "0", "--mount", "UPSTREAM1",
-                       "--gga", "--rovers", str(args.rovers), "--duration", str(args.duration),
+                       "--gga", "--rovers", str(args.rovers), "--duration", str(args.duration), "--chunk", "256",
                        "--parallel", "64"]
             result = json.loads(subprocess.run(command, capture_output=True, text=True).stdout)
             lat, rov = result["latencyMs"], result["rovers"]
