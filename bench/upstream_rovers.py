@@ -35,12 +35,19 @@ def main():
     resource.setrlimit(resource.RLIMIT_NOFILE, (hard, hard))
 
     wait_slots = 20 * args.slots + 30
+    # The stand-in logs every connection: its output goes to a file, so that it never waits on a pipe.
+    server_log = tempfile.NamedTemporaryFile(prefix="kavro-bench-net-", suffix=".txt")
     server = subprocess.Popen([args.net_server, "--port", "0", "--rate", "1024", "--chunk", "256",
                                "--duration", str(wait_slots + args.duration + 60)],
-                              stdout=subprocess.PIPE, text=True)
+                              stdout=server_log, stderr=subprocess.STDOUT)
     caster = None
     try:
-        first = server.stdout.readline()
+        end = time.monotonic() + 10
+        first = ""
+        while not first.startswith("LISTENING ") and time.monotonic() < end:
+            time.sleep(0.05)
+            with open(server_log.name) as f:
+                first = f.readline()
         if not first.startswith("LISTENING "):
             sys.exit("the stand-in did not start")
         server_port = int(first.split()[1])
