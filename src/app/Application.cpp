@@ -151,8 +151,6 @@ int RunCaster(const std::string& programDirectory) {
   accounts.areas.LoadWorkAreas();
 
   MonitorServer monitorServer(io, MonitorActions(gybl, frame, monitor));
-  StartMonitor(gybl, frame, monitorServer, monitor);
-
   boost::asio::signal_set signals(io, SIGINT, SIGTERM);
   signals.async_wait([&](const boost::system::error_code& error, int) {
     if (error) return;
@@ -165,6 +163,8 @@ int RunCaster(const std::string& programDirectory) {
   });
 
   if (gybl.settings.flags.autoStartService != 0) frame.StartService();
+  // After the service, so that the day's log still begins with the service's own lines.
+  StartMonitor(gybl, frame, monitorServer, monitor);
   Housekeeping housekeeping(gybl);
   housekeeping.SetUpstreamReport([&gybl] { UpstreamReport(gybl); });
   frame.SetTickHandler([&housekeeping, &monitor] {
@@ -173,5 +173,6 @@ int RunCaster(const std::string& programDirectory) {
   });
   frame.StartTickTimer();
   io.run();
+  monitor.SetServer(nullptr);  // the server goes first; lines logged from here on are not sent
   return 0;
 }
