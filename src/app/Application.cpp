@@ -77,13 +77,15 @@ void StartMonitor(CKavroGyBl& gybl, const CMainFrame& frame, MonitorServer& serv
   const Settings& settings = gybl.settings;
   if (settings.monitorPort == 0) return;
   std::error_code ignored;
-  const std::string executableDirectory = std::filesystem::read_symlink("/proc/self/exe", ignored).parent_path().string();
+  const std::string executableDirectory =
+      std::filesystem::read_symlink("/proc/self/exe", ignored).parent_path().string();
   const char* webOverride = std::getenv("KAVRO_WEB_ROOT");
   MonitorOptions options;
   options.bind = settings.monitorBind;
   options.port = settings.monitorPort;
   options.password = settings.monitorPassword;
-  options.webRoot = FindWebRoot(webOverride != nullptr ? webOverride : "", executableDirectory, gybl.programDirectory);
+  options.webRoot =
+      FindWebRoot(webOverride != nullptr ? webOverride : "", executableDirectory, gybl.programDirectory);
   std::string error;
   if (!server.Start(options, error)) {
     gybl.Log(error, kLogRed);

@@ -15,8 +15,22 @@ constexpr int kMaxSendErrors = 5;
 
 // Columns by their position (0-based).
 enum Column : size_t {
-  kSocket, kUser, kType, kLinks, kPosition, kStatus, kFixRate, kSendErrors, kIdle, kOnline,
-  kReceived, kFrames, kSent, kAgent, kArea, kAddress
+  kSocket,
+  kUser,
+  kType,
+  kLinks,
+  kPosition,
+  kStatus,
+  kFixRate,
+  kSendErrors,
+  kIdle,
+  kOnline,
+  kReceived,
+  kFrames,
+  kSent,
+  kAgent,
+  kArea,
+  kAddress
 };
 
 std::string ShownText(const std::string& text) { return text.size() >= kMaxCellText ? "Error" : text; }
@@ -79,7 +93,8 @@ GridCells AddedRowCells(const ClientEntry& entry) {
   return cells;
 }
 
-void UpdateRowCells(const ClientEntry& entry, int64_t onlineSeconds, const MountList& mounts, GridCells& cells) {
+void UpdateRowCells(const ClientEntry& entry, int64_t onlineSeconds, const MountList& mounts,
+                    GridCells& cells) {
   SetUnlessLong(cells[kUser], entry.userName);
   std::string type = entry.clientType;
   if (entry.dataFormat != 0) type += "-" + entry.dataFormatName;
@@ -91,7 +106,8 @@ void UpdateRowCells(const ClientEntry& entry, int64_t onlineSeconds, const Mount
     if (entry.roveFlagA == 1) cells[kPosition] += "[Out]";
   }
   SetUnlessLong(cells[kStatus], entry.statusText);
-  if (entry.ggaCounters[5] > 0) cells[kFixRate] = StrFormat("%d%%", 100 * entry.ggaCounters[0] / entry.ggaCounters[5]);
+  if (entry.ggaCounters[5] > 0)
+    cells[kFixRate] = StrFormat("%d%%", 100 * entry.ggaCounters[0] / entry.ggaCounters[5]);
   cells[kSendErrors] = StrFormat("%d", entry.sendErrors);
   cells[kIdle] = entry.idleSeconds > 1 ? StrFormat("%d", entry.idleSeconds) : "0";
   const auto seconds = static_cast<long long>(onlineSeconds < 0 ? 0 : onlineSeconds);

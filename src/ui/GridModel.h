@@ -32,7 +32,8 @@ int GridRowIcon(const ClientEntry& entry);
 // The cells of a row as a new row shows them (grid code 0).
 GridCells AddedRowCells(const ClientEntry& entry);
 // Brings the cells of an existing row up to date (grid code 5); mounts names the upstream mountpoints.
-void UpdateRowCells(const ClientEntry& entry, int64_t onlineSeconds, const MountList& mounts, GridCells& cells);
+void UpdateRowCells(const ClientEntry& entry, int64_t onlineSeconds, const MountList& mounts,
+                    GridCells& cells);
 
 class GridModel {
  public:

@@ -38,7 +38,8 @@ bool IsLoopbackBind(const std::string& bind) {
 
 bool BasicAuthorized(std::string_view authorization, std::string_view password) {
   constexpr std::string_view kScheme = "Basic ";
-  if (authorization.size() <= kScheme.size() || !EqualIgnoringCase(authorization.substr(0, kScheme.size()), kScheme)) {
+  if (authorization.size() <= kScheme.size() ||
+      !EqualIgnoringCase(authorization.substr(0, kScheme.size()), kScheme)) {
     return false;
   }
   const std::string credentials = DecodeBase64(authorization.substr(kScheme.size()));
@@ -51,14 +52,15 @@ bool BasicAuthorized(std::string_view authorization, std::string_view password) 
 bool SameOrigin(std::string_view origin, std::string_view host) {
   if (origin.empty()) return true;
   constexpr std::string_view kScheme = "http://";
-  return !host.empty() && origin.size() == kScheme.size() + host.size() && origin.substr(0, kScheme.size()) == kScheme &&
-         origin.substr(kScheme.size()) == host;
+  return !host.empty() && origin.size() == kScheme.size() + host.size() &&
+         origin.substr(0, kScheme.size()) == kScheme && origin.substr(kScheme.size()) == host;
 }
 
 std::string StaticFilePath(const std::string& webRoot, std::string_view target) {
   target = target.substr(0, target.find_first_of("?#"));
   if (webRoot.empty() || target.empty() || target.front() != '/') return {};
-  if (target.find("..") != std::string_view::npos || target.find_first_of(std::string_view("\\%\0", 3)) != std::string_view::npos) {
+  if (target.find("..") != std::string_view::npos ||
+      target.find_first_of(std::string_view("\\%\0", 3)) != std::string_view::npos) {
     return {};
   }
   const std::string relative = target == "/" ? std::string("index.html") : std::string(target.substr(1));
@@ -91,7 +93,8 @@ std::string FindWebRoot(const std::string& overridePath, const std::string& exec
   std::error_code error;
   for (const fs::path& candidate : {fs::path(programDirectory) / "web", fs::path(executableDirectory) / "web",
                                     fs::path(executableDirectory) / ".." / "web"}) {
-    if (fs::is_regular_file(candidate / "index.html", error)) return fs::weakly_canonical(candidate, error).string();
+    if (fs::is_regular_file(candidate / "index.html", error))
+      return fs::weakly_canonical(candidate, error).string();
   }
   return {};
 }

@@ -57,24 +57,34 @@ json::object RowJson(const GridRow& row) {
 json::array StatsJson(const std::vector<StatisticsField>& stats) {
   json::array array;
   for (const auto& field : stats) {
-    array.emplace_back(json::object{{"control", field.control}, {"label", Text(field.label)}, {"text", Text(field.text)}});
+    array.emplace_back(
+        json::object{{"control", field.control}, {"label", Text(field.label)}, {"text", Text(field.text)}});
   }
   return array;
 }
 
 json::object LogRowJson(const LogRow& row) {
-  return {{"time", Text(row.timeText)}, {"name", Text(row.name)}, {"text", Text(row.info)},
-          {"colour", row.colour},       {"sequence", row.sequence}};
+  return {{"time", Text(row.timeText)},
+          {"name", Text(row.name)},
+          {"text", Text(row.info)},
+          {"colour", row.colour},
+          {"sequence", row.sequence}};
 }
 
 const char* KindName(TreeNodeKind kind) {
   switch (kind) {
-    case TreeNodeKind::kMultiBase: return "multiBase";
-    case TreeNodeKind::kFormatGroup: return "group";
-    case TreeNodeKind::kBase: return "base";
-    case TreeNodeKind::kLinkedServer: return "server";
-    case TreeNodeKind::kMountpoint: return "mountpoint";
-    case TreeNodeKind::kDescription: return "description";
+    case TreeNodeKind::kMultiBase:
+      return "multiBase";
+    case TreeNodeKind::kFormatGroup:
+      return "group";
+    case TreeNodeKind::kBase:
+      return "base";
+    case TreeNodeKind::kLinkedServer:
+      return "server";
+    case TreeNodeKind::kMountpoint:
+      return "mountpoint";
+    case TreeNodeKind::kDescription:
+      return "description";
   }
   return "";
 }
@@ -144,7 +154,8 @@ std::string GridMessage(const GridModel::Changes& changes) {
   for (const GridRow* row : changes.changed) rows.emplace_back(RowJson(*row));
   json::array removed;
   for (uint32_t socket : changes.removed) removed.emplace_back(socket);
-  return json::serialize(json::object{{"type", "grid"}, {"rows", std::move(rows)}, {"removed", std::move(removed)}});
+  return json::serialize(
+      json::object{{"type", "grid"}, {"rows", std::move(rows)}, {"removed", std::move(removed)}});
 }
 
 std::string StatsMessage(const std::vector<StatisticsField>& stats) {
@@ -171,7 +182,8 @@ bool ParseSocketBody(std::string_view body, uint32_t& socket) {
   if (field == nullptr) return false;
   int64_t number = -1;
   if (field->is_int64()) number = field->as_int64();
-  if (field->is_uint64() && field->as_uint64() <= UINT32_MAX) number = static_cast<int64_t>(field->as_uint64());
+  if (field->is_uint64() && field->as_uint64() <= UINT32_MAX)
+    number = static_cast<int64_t>(field->as_uint64());
   if (number < 0 || number > UINT32_MAX) return false;
   socket = static_cast<uint32_t>(number);
   return true;

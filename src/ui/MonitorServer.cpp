@@ -48,7 +48,8 @@ bool MonitorServer::Start(const MonitorOptions& options, std::string& error) {
   if (!code) acceptor.bind(endpoint, code);
   if (!code) acceptor.listen(asio::socket_base::max_listen_connections, code);
   if (code) {
-    error = StrFormat("Monitor %s:%d Bind Error %s", options.bind.c_str(), options.port, code.message().c_str());
+    error =
+        StrFormat("Monitor %s:%d Bind Error %s", options.bind.c_str(), options.port, code.message().c_str());
     state_->acceptor.reset();
     return false;
   }

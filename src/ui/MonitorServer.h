@@ -23,7 +23,7 @@ struct MonitorHandlers {
 
 struct MonitorOptions {
   std::string bind = "127.0.0.1";
-  int port = 6080;  // 0 takes any free port
+  int port = 6080;       // 0 takes any free port
   std::string password;  // empty: no credentials asked, and only loopback addresses may be bound
   std::string webRoot;   // the page folder
   // Events waiting per event socket; a socket over it gets one fresh snapshot instead of the backlog.

@@ -41,14 +41,18 @@ Response Status(const HttpRequest& request, http::status status, std::string_vie
 }
 
 Response Done(const HttpRequest& request, bool done, std::string_view refusal) {
-  return done ? MakeResponse(request, http::status::ok, "{\"ok\":true}") : Status(request, http::status::conflict, refusal);
+  return done ? MakeResponse(request, http::status::ok, "{\"ok\":true}")
+              : Status(request, http::status::conflict, refusal);
 }
 
 bool Authorized(const MonitorState& state, const HttpRequest& request) {
-  return state.options.password.empty() || BasicAuthorized(request[http::field::authorization], state.options.password);
+  return state.options.password.empty() ||
+         BasicAuthorized(request[http::field::authorization], state.options.password);
 }
 
-bool FromOwnOrigin(const HttpRequest& request) { return SameOrigin(request[http::field::origin], request[http::field::host]); }
+bool FromOwnOrigin(const HttpRequest& request) {
+  return SameOrigin(request[http::field::origin], request[http::field::host]);
+}
 
 Response Unauthorized(const HttpRequest& request) {
   Response response = Status(request, http::status::unauthorized, "credentials needed");
@@ -62,7 +66,8 @@ Response StaticFile(const MonitorState& state, const HttpRequest& request) {
   std::ifstream file(path, std::ios::binary);
   std::ostringstream text;
   text << file.rdbuf();
-  if (!file || text.str().size() > kMaxFileBytes) return Status(request, http::status::not_found, "not found");
+  if (!file || text.str().size() > kMaxFileBytes)
+    return Status(request, http::status::not_found, "not found");
   Response response = MakeResponse(request, http::status::ok, text.str(), ContentTypeOf(path));
   response.set(http::field::cache_control, "no-cache");
   if (request.method() == http::verb::head) response.body().clear();
@@ -76,8 +81,10 @@ Response Post(MonitorState& state, const HttpRequest& request, std::string_view 
   if (path == "/api/service/stop") return Done(request, handlers.stopService(), "service stopped");
   if (path == "/api/connection/close") {
     uint32_t socket = 0;
-    if (!ParseSocketBody(request.body(), socket)) return Status(request, http::status::bad_request, "body needs socket");
-    if (!handlers.closeConnection(socket)) return Status(request, http::status::not_found, "no such connection");
+    if (!ParseSocketBody(request.body(), socket))
+      return Status(request, http::status::bad_request, "body needs socket");
+    if (!handlers.closeConnection(socket))
+      return Status(request, http::status::not_found, "no such connection");
     return MakeResponse(request, http::status::ok, "{\"ok\":true}");
   }
   return Status(request, http::status::not_found, "not found");
@@ -118,8 +125,9 @@ void HttpSession::ReadRequest() {
   parser_.emplace();
   parser_->body_limit(kBodyLimit);
   stream_.expires_after(kRequestTimeout);
-  http::async_read(stream_, buffer_, *parser_,
-                   [self = shared_from_this()](const beast::error_code& error, size_t) { self->OnRequest(error); });
+  http::async_read(
+      stream_, buffer_, *parser_,
+      [self = shared_from_this()](const beast::error_code& error, size_t) { self->OnRequest(error); });
 }
 
 void HttpSession::OnRequest(const beast::error_code& error) {
@@ -127,8 +135,10 @@ void HttpSession::OnRequest(const beast::error_code& error) {
   HttpRequest request = parser_->release();
   if (websocket::is_upgrade(request)) {
     if (!Authorized(*state_, request)) return Reply(Unauthorized(request), false);
-    if (request.target() != kEventsPath) return Reply(Status(request, http::status::not_found, "not found"), false);
-    if (!FromOwnOrigin(request)) return Reply(Status(request, http::status::forbidden, "foreign origin"), false);
+    if (request.target() != kEventsPath)
+      return Reply(Status(request, http::status::not_found, "not found"), false);
+    if (!FromOwnOrigin(request))
+      return Reply(Status(request, http::status::forbidden, "foreign origin"), false);
     stream_.expires_never();
     std::make_shared<EventSession>(stream_.release_socket(), state_)->Start(std::move(request));
     return;
@@ -199,11 +209,12 @@ void EventSession::WriteNext() {
   writing_ = std::move(queue_.front());
   queue_.pop_front();
   socket_.text(true);
-  socket_.async_write(asio::buffer(*writing_), [self = shared_from_this()](const beast::error_code& error, size_t) {
-    self->writing_.reset();
-    if (error) return self->Close();
-    self->WriteNext();
-  });
+  socket_.async_write(asio::buffer(*writing_),
+                      [self = shared_from_this()](const beast::error_code& error, size_t) {
+                        self->writing_.reset();
+                        if (error) return self->Close();
+                        self->WriteNext();
+                      });
 }
 
 void EventSession::ReadNext() {

@@ -25,7 +25,8 @@ class MonitorSession {
 
 // What the server and its sessions share; sessions keep it alive while their operations complete.
 struct MonitorState {
-  explicit MonitorState(boost::asio::io_context& context, MonitorHandlers h) : io(context), handlers(std::move(h)) {}
+  explicit MonitorState(boost::asio::io_context& context, MonitorHandlers h)
+      : io(context), handlers(std::move(h)) {}
 
   boost::asio::io_context& io;
   MonitorHandlers handlers;

@@ -14,4 +14,5 @@ struct StatisticsField {
 
 // The fields in the strip's order. peakUsers is SYSTEMSERVER "TOTAL"; now gives the running time,
 // which is empty (like the start time) while the service never started.
-std::vector<StatisticsField> StatisticsFields(const Statistics& statistics, int peakUsers, const LocalTime& now);
+std::vector<StatisticsField> StatisticsFields(const Statistics& statistics, int peakUsers,
+                                              const LocalTime& now);

@@ -2,10 +2,11 @@
 
 #include "ui/MonitorServer.h"
 
-WebMonitor::WebMonitor(OutputLog& log, WorkspaceTree& tree, const Clock& clock) :
-    ShellMonitor(log, tree), log_(log), tree_(tree), clock_(clock) {
+WebMonitor::WebMonitor(OutputLog& log, WorkspaceTree& tree, const Clock& clock)
+    : ShellMonitor(log, tree), log_(log), tree_(tree), clock_(clock) {
   log.SetListener([this](const OutputLog::Change& change) {
-    if (change.added != nullptr && HasClients()) server_->Broadcast(LogMessage(*change.added, change.cleared));
+    if (change.added != nullptr && HasClients())
+      server_->Broadcast(LogMessage(*change.added, change.cleared));
   });
   tree.SetListener([this] { treeChanged_ = true; });
 }

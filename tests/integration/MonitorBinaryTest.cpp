@@ -15,7 +15,8 @@ namespace {
 namespace http = boost::beast::http;
 using tcp = boost::asio::ip::tcp;
 
-http::response<http::string_body> Request(int port, http::verb verb, const char* target, const char* origin = "") {
+http::response<http::string_body> Request(int port, http::verb verb, const char* target,
+                                          const char* origin = "") {
   boost::asio::io_context io;
   tcp::socket socket(io);
   socket.connect({boost::asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(port)});
@@ -36,7 +37,8 @@ TEST(MonitorBinaryTest, ServesPageStateAndGuardsActions) {
   ASSERT_TRUE(caster.Start());
   const int port = caster.monitorPort();
   const std::string listening = "Monitor http://127.0.0.1:" + std::to_string(port) + "/";
-  ASSERT_TRUE(caster.WaitForLine([&](const std::string& line) { return line.find(listening) != std::string::npos; }));
+  ASSERT_TRUE(
+      caster.WaitForLine([&](const std::string& line) { return line.find(listening) != std::string::npos; }));
 
   const auto page = Request(port, http::verb::get, "/");
   EXPECT_EQ(page.result(), http::status::ok);
@@ -46,11 +48,13 @@ TEST(MonitorBinaryTest, ServesPageStateAndGuardsActions) {
   ASSERT_EQ(state.result(), http::status::ok);
   const boost::json::object json = boost::json::parse(state.body()).as_object();
   EXPECT_TRUE(json.at("running").as_bool());
-  EXPECT_NE(json.at("title").as_string().find("PORT[" + std::to_string(caster.port()) + "]"), std::string::npos);
+  EXPECT_NE(json.at("title").as_string().find("PORT[" + std::to_string(caster.port()) + "]"),
+            std::string::npos);
   EXPECT_EQ(json.at("columns").as_array().size(), 16u);
   EXPECT_FALSE(json.at("log").as_array().empty());
 
-  EXPECT_EQ(Request(port, http::verb::post, "/api/service/stop", "http://evil.example").result(), http::status::forbidden);
+  EXPECT_EQ(Request(port, http::verb::post, "/api/service/stop", "http://evil.example").result(),
+            http::status::forbidden);
   EXPECT_EQ(caster.Stop(), 0);
 }
 

@@ -29,7 +29,8 @@ class CasterProcess {
     port_ = FreeLoopbackPort();
     monitorPort_ = FreeLoopbackPort();
     std::ofstream(directory_ / "INI" / "KavroServer.INI")
-        << "[SYSTEMSERVER]\nPORT=" << port_ << "\n" << extraSettings << "\n[MONITOR]\nPORT=" << monitorPort_ << "\n";
+        << "[SYSTEMSERVER]\nPORT=" << port_ << "\n"
+        << extraSettings << "\n[MONITOR]\nPORT=" << monitorPort_ << "\n";
   }
   ~CasterProcess() {
     if (pid_ > 0) {
@@ -66,7 +67,8 @@ class CasterProcess {
       while (scanned_ < lines_.size()) {
         if (match(lines_[scanned_++])) return true;
       }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
       if (left.count() <= 0) return false;
       pollfd p{out_, POLLIN, 0};
       if (poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;

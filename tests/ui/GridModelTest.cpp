@@ -27,8 +27,9 @@ ClientEntry Entry() {
 TEST(GridModelTest, AddedRowShowsItsFirstCells) {
   ClientEntry entry = Entry();
   GridCells cells = AddedRowCells(entry);
-  const GridCells expected = {"   7", "rover1", "NTRIP", "", "", "", "", "", "", "00:00", "", "", "3",
-                              "NTRIP Tester/1.0", "North", "10.1.2.3(Beijing)"};
+  const GridCells expected = {
+      "   7",  "rover1",           "NTRIP", "", "", "", "", "", "", "00:00", "", "", "3", "NTRIP Tester/1.0",
+      "North", "10.1.2.3(Beijing)"};
   EXPECT_EQ(cells, expected);
   entry.userName = std::string(40, 'u');
   entry.agent = std::string(39, 'a');
@@ -65,9 +66,16 @@ TEST(GridModelTest, UpdatedRowTextsAndIcons) {
       {"upstream mountpoint unknown", [](ClientEntry& e) { e.dataFormat = 20; }, 3, "", 4},
       {"format", [](ClientEntry& e) { e.dataFormat = 3, e.dataFormatName = "RTCM30"; }, 2, "NTRIP-RTCM30", 0},
       {"slave", [](ClientEntry& e) { e.deviceParam = 1; }, 2, "NTRIP(Slave)", 0},
-      {"position", [](ClientEntry& e) { e.position = {39.912, 116.404, 50}; }, 4, "39.91-116.40", 0},
-      {"out of area", [](ClientEntry& e) { e.position = {39.9, 116.4, 0}, e.roveFlagA = 1, e.links[9] = "B"; }, 4,
-       "39.90-116.40[Out]", 5},
+      {"position",
+       [](ClientEntry& e) {
+         e.position = {39.912, 116.404, 50};
+       },
+       4, "39.91-116.40", 0},
+      {"out of area",
+       [](ClientEntry& e) {
+         e.position = {39.9, 116.4, 0}, e.roveFlagA = 1, e.links[9] = "B";
+       },
+       4, "39.90-116.40[Out]", 5},
       {"fix rate", [](ClientEntry& e) { e.ggaCounters = {45, 5, 0, 0, 0, 60}; }, 6, "75%", 0},
       {"no sentences", [](ClientEntry& e) { e.ggaCounters = {45, 0, 0, 0, 0, 0}; }, 6, "", 0},
       {"failing sends", [](ClientEntry& e) { e.sendErrors = 6; }, 7, "6", 5},

@@ -15,9 +15,10 @@ TEST(HttpAccessTest, CredentialsOriginAndBind) {
   const std::string good = "Basic " + EncodeBase64("admin:s3cret");
   EXPECT_TRUE(BasicAuthorized(good, "s3cret"));
   EXPECT_TRUE(BasicAuthorized("basic " + EncodeBase64("admin:s3cret"), "s3cret"));
-  for (const std::string& refused : {std::string(), "Basic " + EncodeBase64("root:s3cret"),
-                                     "Basic " + EncodeBase64("admin:s3cre"), "Basic " + EncodeBase64("admin:s3cret2"),
-                                     "Bearer " + EncodeBase64("admin:s3cret"), std::string("Basic ")}) {
+  for (const std::string& refused :
+       {std::string(), "Basic " + EncodeBase64("root:s3cret"), "Basic " + EncodeBase64("admin:s3cre"),
+        "Basic " + EncodeBase64("admin:s3cret2"), "Bearer " + EncodeBase64("admin:s3cret"),
+        std::string("Basic ")}) {
     EXPECT_FALSE(BasicAuthorized(refused, "s3cret")) << refused;
   }
 

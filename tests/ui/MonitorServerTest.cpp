@@ -203,18 +203,23 @@ TEST_F(MonitorServerTest, WithoutPasswordOnlyLoopbackIsBound) {
 
 TEST_F(MonitorServerTest, ActionsAcceptOnlyTheMonitorsOwnOrigin) {
   Start(Options("127.0.0.1", ""));
-  EXPECT_EQ(Request(http::verb::post, "/api/service/stop", "http://evil.example").result(), http::status::forbidden);
-  EXPECT_EQ(Request(http::verb::post, "/api/connection/close", "http://evil.example", "", R"({"socket":7})").result(),
+  EXPECT_EQ(Request(http::verb::post, "/api/service/stop", "http://evil.example").result(),
+            http::status::forbidden);
+  EXPECT_EQ(Request(http::verb::post, "/api/connection/close", "http://evil.example", "", R"({"socket":7})")
+                .result(),
             http::status::forbidden);
   EXPECT_EQ(stops, 0);
   EXPECT_EQ(Request(http::verb::post, "/api/service/stop", "http://" + Host()).result(), http::status::ok);
-  EXPECT_EQ(Request(http::verb::post, "/api/service/stop").result(), http::status::ok);  // no Origin: not a browser
+  EXPECT_EQ(Request(http::verb::post, "/api/service/stop").result(),
+            http::status::ok);  // no Origin: not a browser
   EXPECT_EQ(stops, 2);
   EXPECT_EQ(Request(http::verb::post, "/api/service/start").result(), http::status::conflict);
-  EXPECT_EQ(Request(http::verb::post, "/api/connection/close", "", "", R"({"socket":7})").result(), http::status::ok);
+  EXPECT_EQ(Request(http::verb::post, "/api/connection/close", "", "", R"({"socket":7})").result(),
+            http::status::ok);
   EXPECT_EQ(Request(http::verb::post, "/api/connection/close", "", "", R"({"socket":8})").result(),
             http::status::not_found);
-  EXPECT_EQ(Request(http::verb::post, "/api/connection/close", "", "", "socket=7").result(), http::status::bad_request);
+  EXPECT_EQ(Request(http::verb::post, "/api/connection/close", "", "", "socket=7").result(),
+            http::status::bad_request);
 
   websocket::stream<tcp::socket> ws(Connect());
   ws.set_option(websocket::stream_base::decorator(
@@ -225,7 +230,9 @@ TEST_F(MonitorServerTest, ActionsAcceptOnlyTheMonitorsOwnOrigin) {
   EXPECT_EQ(answer.result(), http::status::forbidden);
 }
 
-std::string Type(const std::string& message) { return json::value_to<std::string>(json::parse(message).at("type")); }
+std::string Type(const std::string& message) {
+  return json::value_to<std::string>(json::parse(message).at("type"));
+}
 
 TEST_F(MonitorServerTest, EventSocketSendsSnapshotThenEvents) {
   Start(Options("127.0.0.1", ""));
@@ -265,7 +272,8 @@ TEST_F(MonitorServerTest, ClientBehindGetsASnapshotInsteadOfTheBacklog) {
     types.push_back(Type(beast::buffers_to_string(buffer.data())));
   } while (types.back() != "snapshot");
   EXPECT_LE(types.size(), 3u);
-  for (const auto& type : types) EXPECT_TRUE(type == "snapshot" || type == "event0" || type == "event1") << type;
+  for (const auto& type : types)
+    EXPECT_TRUE(type == "snapshot" || type == "event0" || type == "event1") << type;
 }
 
 }  // namespace
