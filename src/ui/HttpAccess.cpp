@@ -36,6 +36,18 @@ bool IsLoopbackBind(const std::string& bind) {
   return !error && address.is_loopback();
 }
 
+bool LoopbackHost(std::string_view host) {
+  std::string_view name = host;
+  if (name.starts_with('[')) {
+    const size_t end = name.find(']');
+    if (end == std::string_view::npos) return false;
+    name = name.substr(1, end - 1);
+  } else if (const size_t colon = name.rfind(':'); colon != std::string_view::npos) {
+    name = name.substr(0, colon);
+  }
+  return EqualIgnoringCase(name, "localhost") || IsLoopbackBind(std::string(name));
+}
+
 bool BasicAuthorized(std::string_view authorization, std::string_view password) {
   constexpr std::string_view kScheme = "Basic ";
   if (authorization.size() <= kScheme.size() ||

@@ -11,6 +11,10 @@ inline constexpr std::string_view kMonitorUser = "admin";
 bool IsLoopbackBind(const std::string& bind);
 // True when an Authorization header carries HTTP Basic credentials "admin" and password.
 bool BasicAuthorized(std::string_view authorization, std::string_view password);
+// True when a Host header names this machine by a loopback name: "localhost" or a loopback address,
+// with or without a port. Without a password this keeps pages of other sites whose names were made to
+// point at 127.0.0.1 (DNS rebinding) from reaching the monitor.
+bool LoopbackHost(std::string_view host);
 // True when origin is absent or names the monitor itself, "http://" followed by the Host header.
 bool SameOrigin(std::string_view origin, std::string_view host);
 // The file under webRoot that a request target names ("/" is index.html); empty when the target

@@ -20,6 +20,7 @@ constexpr auto kRequestTimeout = std::chrono::seconds(30);
 constexpr size_t kBodyLimit = 64 * 1024;
 constexpr size_t kMaxFileBytes = 4 * 1024 * 1024;
 constexpr std::string_view kEventsPath = "/api/events";
+constexpr size_t kMaxEventRead = 4096;  // the page sends nothing larger on its event socket
 
 Response MakeResponse(const HttpRequest& request, http::status status, std::string body,
                       std::string_view contentType = "application/json") {
@@ -45,16 +46,18 @@ Response Done(const HttpRequest& request, bool done, std::string_view refusal) {
               : Status(request, http::status::conflict, refusal);
 }
 
+// With a password, the credentials; without one, a loopback Host (the server binds loopback only then).
 bool Authorized(const MonitorState& state, const HttpRequest& request) {
-  return state.options.password.empty() ||
-         BasicAuthorized(request[http::field::authorization], state.options.password);
+  if (state.options.password.empty()) return LoopbackHost(request[http::field::host]);
+  return BasicAuthorized(request[http::field::authorization], state.options.password);
 }
 
 bool FromOwnOrigin(const HttpRequest& request) {
   return SameOrigin(request[http::field::origin], request[http::field::host]);
 }
 
-Response Unauthorized(const HttpRequest& request) {
+Response Unauthorized(const MonitorState& state, const HttpRequest& request) {
+  if (state.options.password.empty()) return Status(request, http::status::forbidden, "host not loopback");
   Response response = Status(request, http::status::unauthorized, "credentials needed");
   response.set(http::field::www_authenticate, "Basic realm=\"KavroServer monitor\", charset=\"UTF-8\"");
   return response;
@@ -91,7 +94,7 @@ Response Post(MonitorState& state, const HttpRequest& request, std::string_view 
 }
 
 Response Answer(MonitorState& state, const HttpRequest& request) {
-  if (!Authorized(state, request)) return Unauthorized(request);
+  if (!Authorized(state, request)) return Unauthorized(state, request);
   const std::string_view target = request.target();
   const std::string_view path = target.substr(0, target.find('?'));
   switch (request.method()) {
@@ -134,7 +137,7 @@ void HttpSession::OnRequest(const beast::error_code& error) {
   if (error || !state_->running) return;  // the session ends with its last operation
   HttpRequest request = parser_->release();
   if (websocket::is_upgrade(request)) {
-    if (!Authorized(*state_, request)) return Reply(Unauthorized(request), false);
+    if (!Authorized(*state_, request)) return Reply(Unauthorized(*state_, request), false);
     if (request.target() != kEventsPath)
       return Reply(Status(request, http::status::not_found, "not found"), false);
     if (!FromOwnOrigin(request))
@@ -177,6 +180,7 @@ void EventSession::Close() {
 
 void EventSession::Start(HttpRequest request) {
   socket_.set_option(websocket::stream_base::timeout::suggested(beast::role_type::server));
+  socket_.read_message_max(kMaxEventRead);
   socket_.async_accept(request, [self = shared_from_this()](const beast::error_code& error) {
     if (error || !self->state_->running) return;
     self->open_ = true;

@@ -29,6 +29,13 @@ TEST(HttpAccessTest, CredentialsOriginAndBind) {
   EXPECT_FALSE(SameOrigin("https://127.0.0.1:6080", "127.0.0.1:6080"));
   EXPECT_FALSE(SameOrigin("null", ""));
 
+  for (const char* host : {"127.0.0.1:6080", "127.0.0.1", "localhost:6080", "LocalHost", "[::1]:6080"}) {
+    EXPECT_TRUE(LoopbackHost(host)) << host;
+  }
+  for (const char* host : {"evil.example:6080", "192.168.1.10:6080", "", "[::1", "localhost.evil.example"}) {
+    EXPECT_FALSE(LoopbackHost(host)) << host;
+  }
+
   EXPECT_TRUE(IsLoopbackBind("127.0.0.1"));
   EXPECT_TRUE(IsLoopbackBind("127.0.0.2"));
   EXPECT_TRUE(IsLoopbackBind("::1"));

@@ -107,10 +107,11 @@ class MonitorServerTest : public ::testing::Test {
   std::string Host() const { return "127.0.0.1:" + std::to_string(server->port()); }
 
   Response Request(http::verb verb, const std::string& target, const std::string& origin = "",
-                   const std::string& authorization = "", const std::string& body = "") {
+                   const std::string& authorization = "", const std::string& body = "",
+                   const std::string& host = "") {
     tcp::socket socket = Connect();
     http::request<http::string_body> request{verb, target, 11};
-    request.set(http::field::host, Host());
+    request.set(http::field::host, host.empty() ? Host() : host);
     if (!origin.empty()) request.set(http::field::origin, origin);
     if (!authorization.empty()) request.set(http::field::authorization, authorization);
     request.body() = body;
@@ -208,6 +209,11 @@ TEST_F(MonitorServerTest, ActionsAcceptOnlyTheMonitorsOwnOrigin) {
   EXPECT_EQ(Request(http::verb::post, "/api/connection/close", "http://evil.example", "", R"({"socket":7})")
                 .result(),
             http::status::forbidden);
+  // A foreign name pointed at 127.0.0.1: its pages are same-origin in the browser, but not loopback.
+  const std::string rebound = "evil.example:" + std::to_string(server->port());
+  EXPECT_EQ(Request(http::verb::post, "/api/service/stop", "http://" + rebound, "", "", rebound).result(),
+            http::status::forbidden);
+  EXPECT_EQ(Request(http::verb::get, "/api/state", "", "", "", rebound).result(), http::status::forbidden);
   EXPECT_EQ(stops, 0);
   EXPECT_EQ(Request(http::verb::post, "/api/service/stop", "http://" + Host()).result(), http::status::ok);
   EXPECT_EQ(Request(http::verb::post, "/api/service/stop").result(),
