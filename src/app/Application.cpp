@@ -34,6 +34,7 @@
 #include "ui/GridModel.h"
 #include "ui/HttpAccess.h"
 #include "ui/MonitorServer.h"
+#include "ui/StatisticsView.h"
 #include "ui/WebMonitor.h"
 
 namespace {
@@ -130,6 +131,7 @@ int RunCaster(const std::string& programDirectory) {
   monitor.SetMounts(&gybl.mounts);
   gybl.LoadTexts(kTextGridColumns);
   monitor.SetColumns(GridColumnTitles(gybl.textList));
+  monitor.SetStatisticsLabels(gybl.applyLanguageToDialog(kStatisticsDialog, StatisticsDialogTexts()));
   if (gybl.settings.languageSet == "SET") gybl.exportTexts();
 
   gybl.localAddresses = CollectLocalAddresses();

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "app/LanguageTexts.h"
 #include "app/MonitorEvents.h"
 #include "core/LocalTime.h"
 
@@ -12,7 +13,14 @@ struct StatisticsField {
   std::string text;
 };
 
-// The fields in the strip's order. peakUsers is SYSTEMSERVER "TOTAL"; now gives the running time,
-// which is empty (like the start time) while the service never started.
+constexpr int kStatisticsDialog = 147;
+
+// The strip's built-in labels as the texts of its dialog, for the language table to translate.
+DialogTexts StatisticsDialogTexts();
+
+// The fields in the strip's order, labelled from labels by control number (built-in labels when
+// missing). peakUsers is SYSTEMSERVER "TOTAL"; now gives the running time, which is empty (like
+// the start time) while the service never started.
 std::vector<StatisticsField> StatisticsFields(const Statistics& statistics, int peakUsers,
-                                              const LocalTime& now);
+                                              const LocalTime& now,
+                                              const DialogTexts& labels = StatisticsDialogTexts());

@@ -26,7 +26,7 @@ void WebMonitor::OnTick() {
   if (!HasClients()) return;
   if (!changes.Empty()) server_->Broadcast(GridMessage(changes));
   const int peak = sources_.peakUsers ? sources_.peakUsers() : 0;
-  server_->Broadcast(StatsMessage(StatisticsFields(statistics_, peak, clock_.Now())));
+  server_->Broadcast(StatsMessage(StatisticsFields(statistics_, peak, clock_.Now(), statisticsLabels_)));
   if (treeChanged_) server_->Broadcast(TreeMessage(tree_.roots()));
   treeChanged_ = false;
   PublishTitle();
@@ -47,7 +47,8 @@ MonitorView WebMonitor::View() const {
   view.running = sources_.running && sources_.running();
   view.columns = columns_;
   view.grid = &grid_.rows();
-  view.stats = StatisticsFields(statistics_, sources_.peakUsers ? sources_.peakUsers() : 0, clock_.Now());
+  view.stats = StatisticsFields(statistics_, sources_.peakUsers ? sources_.peakUsers() : 0, clock_.Now(),
+                                statisticsLabels_);
   view.log = &log_.rows();
   view.tree = &tree_.roots();
   return view;

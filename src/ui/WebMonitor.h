@@ -24,6 +24,7 @@ class WebMonitor : public ShellMonitor {
 
   void SetSources(Sources sources) { sources_ = std::move(sources); }
   void SetColumns(std::vector<std::string> columns) { columns_ = std::move(columns); }
+  void SetStatisticsLabels(DialogTexts labels) { statisticsLabels_ = std::move(labels); }
   void SetMounts(const MountList* mounts) { grid_.SetMounts(mounts); }
   // The server that events go to; null stops them.
   void SetServer(MonitorServer* server) { server_ = server; }
@@ -48,6 +49,7 @@ class WebMonitor : public ShellMonitor {
   const Clock& clock_;
   Sources sources_;
   std::vector<std::string> columns_;
+  DialogTexts statisticsLabels_ = StatisticsDialogTexts();
   GridModel grid_;
   Statistics statistics_;
   MonitorServer* server_ = nullptr;

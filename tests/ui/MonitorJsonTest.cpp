@@ -36,6 +36,11 @@ TEST(MonitorJsonTest, StatisticsStripTexts) {
   EXPECT_EQ(texts, (std::vector<std::string>{"2015/ 2/ 2  9: 5: 7", "120", "80", "42", "3", "0", "87.65%",
                                              "25:01:02"}));
   EXPECT_EQ(fields.front().control, 1015);
+  EXPECT_EQ(fields.front().label, "服务开启");
+  // A translated label replaces the built-in one; a control the translation lacks keeps its own.
+  const auto translated = StatisticsFields(s, 42, {}, DialogTexts{"", {{1015, "Service start"}}});
+  EXPECT_EQ(translated.front().label, "Service start");
+  EXPECT_EQ(translated.back().label, "运行时间");
   EXPECT_EQ(StatisticsFields(Statistics{}, 0, {}).back().text, "");  // never started
 }
 
