@@ -1,5 +1,6 @@
 #include "ui/WebMonitor.h"
 
+#include "core/ClientEntry.h"
 #include "ui/MonitorServer.h"
 
 WebMonitor::WebMonitor(OutputLog& log, WorkspaceTree& tree, const Clock& clock)
@@ -13,7 +14,12 @@ WebMonitor::WebMonitor(OutputLog& log, WorkspaceTree& tree, const Clock& clock)
 
 bool WebMonitor::HasClients() const { return server_ != nullptr && server_->EventClients() > 0; }
 
-void WebMonitor::OnGrid(int code, ClientEntry& entry) { grid_.Apply(code, entry, clock_.Now()); }
+void WebMonitor::OnGrid(int code, ClientEntry& entry) {
+  // Every read and write reports its counters; most come between ticks and are dropped, so the
+  // clock is read only for the others.
+  if (code == GridModel::kUpdate && entry.gridRefreshDue == 0) return;
+  grid_.Apply(code, entry, clock_.Now());
+}
 
 void WebMonitor::OnStatistics(const Statistics& statistics) { statistics_ = statistics; }
 

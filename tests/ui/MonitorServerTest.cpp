@@ -257,6 +257,26 @@ TEST_F(MonitorServerTest, EventSocketSendsSnapshotThenEvents) {
   EXPECT_EQ(event.at("type").as_string(), "log");
   EXPECT_EQ(event.at("row").at("text").as_string(), "hello");
   EXPECT_EQ(event.at("row").at("colour").as_int64(), kLogBlue);
+
+  // Grid changes wait for the tick and go out as one batch, the row once however often it changed.
+  OnServer([this] {
+    ClientEntry entry;
+    entry.socket = 9;
+    monitor->OnGrid(kGridAdded, entry);
+    entry.gridRefreshDue = 1;
+    monitor->OnGrid(kGridCounters, entry);
+    monitor->OnGrid(kGridCounters, entry);  // dropped: no tick between
+    monitor->OnTick();
+  });
+  buffer.clear();
+  ws.read(buffer);
+  const json::value batch = json::parse(beast::buffers_to_string(buffer.data()));
+  EXPECT_EQ(batch.at("type").as_string(), "grid");
+  ASSERT_EQ(batch.at("rows").as_array().size(), 1u);
+  EXPECT_EQ(batch.at("rows").at(0).at("socket").as_int64(), 9);
+  buffer.clear();
+  ws.read(buffer);
+  EXPECT_EQ(Type(beast::buffers_to_string(buffer.data())), "stats");
 }
 
 TEST_F(MonitorServerTest, ClientBehindGetsASnapshotInsteadOfTheBacklog) {
