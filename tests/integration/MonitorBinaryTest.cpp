@@ -1,35 +1,19 @@
 // The web monitor of the real caster binary: page, state and the origin rule.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/ip/tcp.hpp>
-#include <boost/beast/core.hpp>
-#include <boost/beast/http.hpp>
 #include <boost/json.hpp>
 
 #include "support/CasterProcess.h"
+#include "support/HttpClient.h"
 
 namespace {
 
 namespace http = boost::beast::http;
-using tcp = boost::asio::ip::tcp;
 
-http::response<http::string_body> Request(int port, http::verb verb, const char* target,
-                                          const char* origin = "") {
-  boost::asio::io_context io;
-  tcp::socket socket(io);
-  socket.connect({boost::asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(port)});
-  const timeval timeout{10, 0};
-  setsockopt(socket.native_handle(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  http::request<http::empty_body> request{verb, target, 11};
-  request.set(http::field::host, "127.0.0.1:" + std::to_string(port));
-  if (*origin != '\0') request.set(http::field::origin, origin);
-  http::write(socket, request);
-  boost::beast::flat_buffer buffer;
-  http::response<http::string_body> response;
-  http::read(socket, buffer, response);
-  return response;
+testsupport::HttpResponse Request(int port, http::verb verb, const char* target, const char* origin = "") {
+  testsupport::HttpRequestParts parts;
+  parts.origin = origin;
+  return testsupport::HttpRequest(port, verb, target, parts);
 }
 
 TEST(MonitorBinaryTest, ServesPageStateAndGuardsActions) {

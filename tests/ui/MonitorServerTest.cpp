@@ -21,6 +21,7 @@
 #include "core/ClientEntry.h"
 #include "core/Messages.h"
 #include "core/ntrip/Base64.h"
+#include "support/HttpClient.h"
 #include "ui/MonitorServer.h"
 #include "ui/WebMonitor.h"
 
@@ -33,7 +34,7 @@ using tcp = asio::ip::tcp;
 
 namespace {
 
-using Response = http::response<http::string_body>;
+using Response = testsupport::HttpResponse;
 
 MonitorOptions Options(std::string bind, std::string password, size_t queueLimit = 256) {
   MonitorOptions options;
@@ -96,31 +97,14 @@ class MonitorServerTest : public ::testing::Test {
     done.get_future().wait();
   }
 
-  tcp::socket Connect() {
-    tcp::socket socket(client);
-    socket.connect({asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(server->port())});
-    const timeval timeout{5, 0};
-    setsockopt(socket.native_handle(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    return socket;
-  }
+  tcp::socket Connect() { return testsupport::ConnectHttp(client, server->port()); }
 
   std::string Host() const { return "127.0.0.1:" + std::to_string(server->port()); }
 
   Response Request(http::verb verb, const std::string& target, const std::string& origin = "",
                    const std::string& authorization = "", const std::string& body = "",
                    const std::string& host = "") {
-    tcp::socket socket = Connect();
-    http::request<http::string_body> request{verb, target, 11};
-    request.set(http::field::host, host.empty() ? Host() : host);
-    if (!origin.empty()) request.set(http::field::origin, origin);
-    if (!authorization.empty()) request.set(http::field::authorization, authorization);
-    request.body() = body;
-    request.prepare_payload();
-    http::write(socket, request);
-    beast::flat_buffer buffer;
-    Response response;
-    http::read(socket, buffer, response);
-    return response;
+    return testsupport::HttpRequest(server->port(), verb, target, {origin, authorization, body, host});
   }
 
   ManualClock clock{LocalTime{2015, 2, 0, 2, 9, 5, 7}};
