@@ -94,7 +94,10 @@ void StartMonitor(CKavroGyBl& gybl, const CMainFrame& frame, MonitorServer& serv
   }
   monitor.SetServer(&server);
   if (options.webRoot.empty()) gybl.Log("Monitor: no web folder with index.html found", kLogRed);
-  gybl.Log(StrFormat("Monitor http://%s:%d/", options.bind.c_str(), server.port()), kLogNormal);
+  const bool v6 = options.bind.find(':') != std::string::npos;
+  gybl.Log(StrFormat(v6 ? "Monitor http://[%s]:%d/" : "Monitor http://%s:%d/", options.bind.c_str(),
+                     server.port()),
+           kLogNormal);
 }
 
 }  // namespace

@@ -73,7 +73,6 @@ Response StaticFile(const MonitorState& state, const HttpRequest& request) {
     return Status(request, http::status::not_found, "not found");
   Response response = MakeResponse(request, http::status::ok, text.str(), ContentTypeOf(path));
   response.set(http::field::cache_control, "no-cache");
-  if (request.method() == http::verb::head) response.body().clear();
   return response;
 }
 
@@ -147,7 +146,9 @@ void HttpSession::OnRequest(const beast::error_code& error) {
     return;
   }
   const bool keepAlive = request.keep_alive();
-  Reply(Answer(*state_, request), keepAlive);
+  Response response = Answer(*state_, request);
+  if (request.method() == http::verb::head) response.body().clear();  // Content-Length stays that of GET
+  Reply(std::move(response), keepAlive);
 }
 
 void HttpSession::Reply(Response response, bool keepAlive) {
