@@ -4,6 +4,8 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <utility>
 
@@ -15,7 +17,6 @@
 #include "app/OutputLog.h"
 #include "app/ProgramLayout.h"
 #include "app/Settings.h"
-#include "app/ShellMonitor.h"
 #include "app/SingleInstance.h"
 #include "app/WorkspaceTree.h"
 #include "core/CasterHandlers.h"
@@ -23,12 +24,83 @@
 #include "core/Housekeeping.h"
 #include "core/LocalTime.h"
 #include "core/Messages.h"
+#include "core/StrFormat.h"
 #include "db/AccountDatabase.h"
 #include "db/KavroDatabase.h"
 #include "gnss/DecoderContext.h"
 #include "link/ServerLinks.h"
 #include "link/UpstreamReport.h"
 #include "reports/IpLocation.h"
+#include "ui/GridModel.h"
+#include "ui/HttpAccess.h"
+#include "ui/MonitorServer.h"
+#include "ui/StatisticsView.h"
+#include "ui/WebMonitor.h"
+
+namespace {
+
+constexpr int kTextProgramName = 62451;
+
+// The operator's actions of the web monitor, carried out on the main thread.
+MonitorHandlers MonitorActions(CKavroGyBl& gybl, CMainFrame& frame, WebMonitor& monitor) {
+  MonitorHandlers handlers;
+  handlers.state = [&monitor] { return StateJson(monitor.View()); };
+  handlers.snapshot = [&monitor] { return SnapshotMessage(monitor.View()); };
+  handlers.startService = [&gybl, &frame, &monitor] {
+    if (gybl.serviceRunning != 0) return false;
+    const bool started = frame.StartService() != 0;
+    monitor.PublishTitle();
+    return started;
+  };
+  handlers.stopService = [&gybl, &frame, &monitor] {
+    if (gybl.serviceRunning == 0) return false;
+    frame.StopService();
+    monitor.PublishTitle();
+    return true;
+  };
+  handlers.closeConnection = [&gybl, &frame](uint32_t socket) {
+    if (FindClient(gybl.clientTable, socket) == nullptr) return false;
+    frame.OnSocketEvent(socket, kFdClose);
+    return true;
+  };
+  return handlers;
+}
+
+// Starts the web monitor on MONITOR BIND:PORT (PORT 0 leaves it off); a refusal is a red log line.
+void StartMonitor(CKavroGyBl& gybl, const CMainFrame& frame, MonitorServer& server, WebMonitor& monitor) {
+  gybl.LoadTexts(kTextProgramName);
+  const std::string programName = gybl.textList[0];
+  monitor.SetSources({[&frame, programName] {
+                        const std::string& title = frame.windowTitle();
+                        return title.empty() ? programName : title;
+                      },
+                      [&gybl] { return gybl.serviceRunning != 0; }, [&gybl] { return gybl.settings.total; }});
+  const Settings& settings = gybl.settings;
+  if (settings.monitorPort == 0) return;
+  std::error_code ignored;
+  const std::string executableDirectory =
+      std::filesystem::read_symlink("/proc/self/exe", ignored).parent_path().string();
+  const char* webOverride = std::getenv("KAVRO_WEB_ROOT");
+  MonitorOptions options;
+  options.bind = settings.monitorBind;
+  options.port = settings.monitorPort;
+  options.password = settings.monitorPassword;
+  options.webRoot =
+      FindWebRoot(webOverride != nullptr ? webOverride : "", executableDirectory, gybl.programDirectory);
+  std::string error;
+  if (!server.Start(options, error)) {
+    gybl.Log(error, kLogRed);
+    return;
+  }
+  monitor.SetServer(&server);
+  if (options.webRoot.empty()) gybl.Log("Monitor: no web folder with index.html found", kLogRed);
+  const bool v6 = options.bind.find(':') != std::string::npos;
+  gybl.Log(StrFormat(v6 ? "Monitor http://[%s]:%d/" : "Monitor http://%s:%d/", options.bind.c_str(),
+                     server.port()),
+           kLogNormal);
+}
+
+}  // namespace
 
 int RunCaster(const std::string& programDirectory) {
   CreateProgramDirectories(programDirectory);
@@ -36,7 +108,7 @@ int RunCaster(const std::string& programDirectory) {
   SystemClock clock;
   OutputLog outputLog(clock, programDirectory + "LOG", stdout);
   WorkspaceTree tree;
-  ShellMonitor monitor(outputLog, tree);
+  WebMonitor monitor(outputLog, tree, clock);
 
   SingleInstance instance;
   if (!instance.Acquire(LockFilePath(programDirectory))) {
@@ -59,6 +131,10 @@ int RunCaster(const std::string& programDirectory) {
   gybl.versionText = VersionText(gybl.buildNumber);
   gybl.languageFile = LanguageFilePath(programDirectory, gybl.settings.language);
   monitor.SetSettings(&gybl.settings);
+  monitor.SetMounts(&gybl.mounts);
+  gybl.LoadTexts(kTextGridColumns);
+  monitor.SetColumns(GridColumnTitles(gybl.textList));
+  monitor.SetStatisticsLabels(gybl.applyLanguageToDialog(kStatisticsDialog, StatisticsDialogTexts()));
   if (gybl.settings.languageSet == "SET") gybl.exportTexts();
 
   gybl.localAddresses = CollectLocalAddresses();
@@ -81,20 +157,29 @@ int RunCaster(const std::string& programDirectory) {
   database.OpenLocalDatabase();
   accounts.areas.LoadWorkAreas();
 
+  MonitorServer monitorServer(io, MonitorActions(gybl, frame, monitor));
   boost::asio::signal_set signals(io, SIGINT, SIGTERM);
   signals.async_wait([&](const boost::system::error_code& error, int) {
     if (error) return;
     gybl.Log("OnClose Stop", kLogNormal);
     frame.StopTickTimer();
     frame.StopService();
+    monitor.SetServer(nullptr);
+    monitorServer.Stop();
     io.stop();
   });
 
   if (gybl.settings.flags.autoStartService != 0) frame.StartService();
+  // After the service, so that the day's log still begins with the service's own lines.
+  StartMonitor(gybl, frame, monitorServer, monitor);
   Housekeeping housekeeping(gybl);
   housekeeping.SetUpstreamReport([&gybl] { UpstreamReport(gybl); });
-  frame.SetTickHandler([&housekeeping] { housekeeping.OnTick(); });
+  frame.SetTickHandler([&housekeeping, &monitor] {
+    housekeeping.OnTick();
+    monitor.OnTick();
+  });
   frame.StartTickTimer();
   io.run();
+  monitor.SetServer(nullptr);  // the server goes first; lines logged from here on are not sent
   return 0;
 }

@@ -98,7 +98,7 @@ int CKavroGyBl::Accept(uint32_t socket, const sockaddr_in& peer) {
   entry.streamBuffer = std::make_unique<CBuffer>();
   entry.classifyState = kClassifyUndecided;
   entry.ipLocation = steps_.LocateAddress(peer);
-  const ClientEntry& added = clientTable.emplace(socket, std::move(entry)).first->second;
+  ClientEntry& added = clientTable.emplace(socket, std::move(entry)).first->second;
   clientCount = static_cast<int>(clientTable.size());
   monitor_.OnGrid(kGridAdded, added);
   SendStatistics();

@@ -28,7 +28,7 @@ CMainFrame::CMainFrame(asio::io_context& io, CKavroGyBl& gybl, RequestHandlers& 
     : io_(io), gybl_(gybl), classifier_(gybl.clientTable, handlers), acceptRetry_(io), tickTimer_(io) {
   gybl_.SetSocketLayer(this);
   classifier_.SetGridNotify(
-      [](void* context, const ClientEntry& entry) {
+      [](void* context, ClientEntry& entry) {
         static_cast<CKavroGyBl*>(context)->monitor().OnGrid(kGridCounters, entry);
       },
       &gybl_);

@@ -33,7 +33,8 @@ class MonitorEvents : public DecoderMonitor {
   // 1526: one output-log line.
   virtual void OnLogLine(const LogRecord& record);
   // 1527: connection grid (added, removed, counters changed) for an entry.
-  virtual void OnGrid(int /*code*/, const ClientEntry& /*entry*/) {}
+  // The grid marks the entry as refreshed (gridRefreshDue) and last seen (disconnectTime).
+  virtual void OnGrid(int /*code*/, ClientEntry& /*entry*/) {}
   // 1525 (workspace tree) and 1529 (map and station) come from DecoderMonitor.
   // 1531: statistics refresh.
   virtual void OnStatistics(const Statistics& /*statistics*/) {}

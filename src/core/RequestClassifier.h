@@ -37,7 +37,7 @@ class RequestClassifier {
   static constexpr int kDeviceLineLimit = 200;
 
   // gridNotify is called after bytes were counted (the grid's counters changed).
-  using GridNotify = void (*)(void* context, const ClientEntry& entry);
+  using GridNotify = void (*)(void* context, ClientEntry& entry);
 
   RequestClassifier(ClientTable& table, RequestHandlers& handlers) : table_(table), handlers_(handlers) {}
 

@@ -18,7 +18,7 @@ struct Event {
 class RecordingMonitor : public MonitorEvents {
  public:
   void OnLogLine(const LogRecord& record) override { lines.push_back(record); }
-  void OnGrid(int code, const ClientEntry& e) override { events.push_back({1527, code, e.socket}); }
+  void OnGrid(int code, ClientEntry& e) override { events.push_back({1527, code, e.socket}); }
   void OnTree(int code, const ClientEntry* e, int) override { events.push_back({1525, code, e ? e->socket : 0}); }
   void OnMap(int code, const ClientEntry* e) override { events.push_back({1529, code, e ? e->socket : 0}); }
   void OnStatistics(const Statistics& s) override { online.push_back(s.usersOnline); }

@@ -19,15 +19,18 @@ namespace testsupport {
 
 class CasterProcess {
  public:
-  // Writes INI/KavroServer.INI with the given extra lines and "PORT" set to a free port.
+  // Writes INI/KavroServer.INI with the given extra lines, "PORT" set to a free port and the web
+  // monitor on another.
   explicit CasterProcess(const std::string& extraSettings = {}) {
     directory_ = std::filesystem::temp_directory_path() /
                  ("kavro-it-" + std::to_string(getpid()) + "-" + std::to_string(counter_++));
     std::filesystem::remove_all(directory_);
     std::filesystem::create_directories(directory_ / "INI");
     port_ = FreeLoopbackPort();
+    monitorPort_ = FreeLoopbackPort();
     std::ofstream(directory_ / "INI" / "KavroServer.INI")
-        << "[SYSTEMSERVER]\nPORT=" << port_ << "\n" << extraSettings;
+        << "[SYSTEMSERVER]\nPORT=" << port_ << "\n"
+        << extraSettings << "\n[MONITOR]\nPORT=" << monitorPort_ << "\n";
   }
   ~CasterProcess() {
     if (pid_ > 0) {
@@ -64,7 +67,8 @@ class CasterProcess {
       while (scanned_ < lines_.size()) {
         if (match(lines_[scanned_++])) return true;
       }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
       if (left.count() <= 0) return false;
       pollfd p{out_, POLLIN, 0};
       if (poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
@@ -92,6 +96,7 @@ class CasterProcess {
   }
 
   int port() const { return port_; }
+  int monitorPort() const { return monitorPort_; }
   pid_t pid() const { return pid_; }
   const std::vector<std::string>& lines() const { return lines_; }
   const std::filesystem::path& directory() const { return directory_; }
@@ -100,6 +105,7 @@ class CasterProcess {
   static inline int counter_ = 0;
   std::filesystem::path directory_;
   int port_ = 0;
+  int monitorPort_ = 0;
   pid_t pid_ = -1;
   int out_ = -1;
   std::vector<std::string> lines_;

@@ -1,0 +1,190 @@
+#include "ui/MonitorJson.h"
+
+#include <boost/json.hpp>
+
+#include "app/OutputLog.h"
+#include "app/WorkspaceTree.h"
+
+namespace json = boost::json;
+
+namespace {
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+
+// Length of the valid UTF-8 sequence at text[i], or 0 when it is not one.
+size_t SequenceLength(std::string_view text, size_t i) {
+  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(i);
+  if (lead < 0x80) return 1;
+  size_t length = 0;
+  uint32_t code = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, code = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, code = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, code = lead & 0x07;
+  } else {
+    return 0;
+  }
+  if (i + length > text.size()) return 0;
+  for (size_t k = 1; k < length; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+    code = (code << 6) | (byte(i + k) & 0x3F);
+  }
+  const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
+  const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+  return overlong || surrogate || code > 0x10FFFF ? 0 : length;
+}
+
+json::string Text(std::string_view text) {
+  const std::string valid = ValidUtf8(text);
+  return json::string(valid);
+}
+
+json::array Strings(const std::vector<std::string>& texts) {
+  json::array array;
+  for (const auto& text : texts) array.emplace_back(Text(text));
+  return array;
+}
+
+json::object RowJson(const GridRow& row) {
+  json::array cells;
+  for (const auto& cell : row.cells) cells.emplace_back(Text(cell));
+  return {{"socket", row.socket}, {"icon", row.icon}, {"cells", std::move(cells)}};
+}
+
+json::array StatsJson(const std::vector<StatisticsField>& stats) {
+  json::array array;
+  for (const auto& field : stats) {
+    array.emplace_back(
+        json::object{{"control", field.control}, {"label", Text(field.label)}, {"text", Text(field.text)}});
+  }
+  return array;
+}
+
+json::object LogRowJson(const LogRow& row) {
+  return {{"time", Text(row.timeText)},
+          {"name", Text(row.name)},
+          {"text", Text(row.info)},
+          {"colour", row.colour},
+          {"sequence", row.sequence}};
+}
+
+const char* KindName(TreeNodeKind kind) {
+  switch (kind) {
+    case TreeNodeKind::kMultiBase:
+      return "multiBase";
+    case TreeNodeKind::kFormatGroup:
+      return "group";
+    case TreeNodeKind::kBase:
+      return "base";
+    case TreeNodeKind::kLinkedServer:
+      return "server";
+    case TreeNodeKind::kMountpoint:
+      return "mountpoint";
+    case TreeNodeKind::kDescription:
+      return "description";
+  }
+  return "";
+}
+
+json::array TreeJson(const std::vector<TreeNode>& nodes) {
+  json::array array;
+  for (const auto& node : nodes) {
+    array.emplace_back(json::object{{"kind", KindName(node.kind)},
+                                    {"text", Text(node.text)},
+                                    {"expanded", node.expanded},
+                                    {"checkBoxes", node.checkBoxes},
+                                    {"children", TreeJson(node.children)}});
+  }
+  return array;
+}
+
+json::object StateObject(const MonitorView& view) {
+  json::array grid;
+  if (view.grid != nullptr) {
+    for (const auto& [socket, row] : *view.grid) grid.emplace_back(RowJson(row));
+  }
+  json::array log;
+  if (view.log != nullptr) {
+    for (const auto& row : *view.log) log.emplace_back(LogRowJson(row));
+  }
+  return {{"title", Text(view.title)},
+          {"running", view.running},
+          {"columns", Strings(view.columns)},
+          {"grid", std::move(grid)},
+          {"stats", StatsJson(view.stats)},
+          {"log", std::move(log)},
+          {"tree", view.tree != nullptr ? TreeJson(*view.tree) : json::array()}};
+}
+
+}  // namespace
+
+std::string ValidUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    const size_t length = SequenceLength(text, i);
+    if (length == 0) {
+      out += kReplacement;
+      ++i;
+    } else {
+      out.append(text.substr(i, length));
+      i += length;
+    }
+  }
+  return out;
+}
+
+std::string StateJson(const MonitorView& view) { return json::serialize(StateObject(view)); }
+
+std::string SnapshotMessage(const MonitorView& view) {
+  json::object message = StateObject(view);
+  message["type"] = "snapshot";
+  return json::serialize(message);
+}
+
+std::string LogMessage(const LogRow& row, bool cleared) {
+  return json::serialize(json::object{{"type", "log"}, {"cleared", cleared}, {"row", LogRowJson(row)}});
+}
+
+std::string GridMessage(const GridModel::Changes& changes) {
+  json::array rows;
+  for (const GridRow* row : changes.changed) rows.emplace_back(RowJson(*row));
+  json::array removed;
+  for (uint32_t socket : changes.removed) removed.emplace_back(socket);
+  return json::serialize(
+      json::object{{"type", "grid"}, {"rows", std::move(rows)}, {"removed", std::move(removed)}});
+}
+
+std::string StatsMessage(const std::vector<StatisticsField>& stats) {
+  return json::serialize(json::object{{"type", "stats"}, {"stats", StatsJson(stats)}});
+}
+
+std::string TreeMessage(const std::vector<TreeNode>& roots) {
+  return json::serialize(json::object{{"type", "tree"}, {"tree", TreeJson(roots)}});
+}
+
+std::string TitleMessage(const std::string& title, bool running) {
+  return json::serialize(json::object{{"type", "title"}, {"title", Text(title)}, {"running", running}});
+}
+
+std::string NoticeMessage(const std::string& text) {
+  return json::serialize(json::object{{"type", "notice"}, {"text", Text(text)}});
+}
+
+bool ParseSocketBody(std::string_view body, uint32_t& socket) {
+  boost::system::error_code error;
+  const json::value value = json::parse(body, error);
+  if (error || !value.is_object()) return false;
+  const json::value* field = value.as_object().if_contains("socket");
+  if (field == nullptr) return false;
+  int64_t number = -1;
+  if (field->is_int64()) number = field->as_int64();
+  if (field->is_uint64() && field->as_uint64() <= UINT32_MAX)
+    number = static_cast<int64_t>(field->as_uint64());
+  if (number < 0 || number > UINT32_MAX) return false;
+  socket = static_cast<uint32_t>(number);
+  return true;
+}

@@ -1,0 +1,45 @@
+#pragma once
+// The JSON texts of the web monitor: the state snapshot and the typed events, built from the view
+// models. Every text is made valid UTF-8 first, since names and agents come from the network.
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ui/GridModel.h"
+#include "ui/StatisticsView.h"
+
+struct LogRow;
+struct TreeNode;
+
+// Everything a snapshot shows.
+struct MonitorView {
+  std::string title;
+  bool running = false;
+  std::vector<std::string> columns;
+  const std::map<uint32_t, GridRow>* grid = nullptr;
+  std::vector<StatisticsField> stats;
+  const std::vector<LogRow>* log = nullptr;
+  const std::vector<TreeNode>* tree = nullptr;
+};
+
+// The text with every invalid UTF-8 sequence replaced by U+FFFD.
+std::string ValidUtf8(std::string_view text);
+
+// GET /api/state: {title, running, columns, grid, stats, log, tree}.
+std::string StateJson(const MonitorView& view);
+// The first message on the event socket: the state with "type": "snapshot".
+std::string SnapshotMessage(const MonitorView& view);
+// {"type": "log", "cleared", "row"}: one listed line; cleared when the list was emptied first.
+std::string LogMessage(const LogRow& row, bool cleared);
+// {"type": "grid", "rows", "removed"}: one batch of grid changes.
+std::string GridMessage(const GridModel::Changes& changes);
+std::string StatsMessage(const std::vector<StatisticsField>& stats);
+std::string TreeMessage(const std::vector<TreeNode>& roots);
+std::string TitleMessage(const std::string& title, bool running);
+// {"type": "notice", "text"}: a message for the operator.
+std::string NoticeMessage(const std::string& text);
+
+// Reads {"socket": N} of a close request; false when the body is not such an object.
+bool ParseSocketBody(std::string_view body, uint32_t& socket);

@@ -1,0 +1,54 @@
+#pragma once
+// The web monitor's HTTP and WebSocket server on the caster's io_context: the page files, the state
+// snapshot, the operator's actions and the event socket. Beast stays inside the .cpp.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace boost::asio {
+class io_context;
+}
+struct MonitorState;
+
+// What the server asks of the caster; every call comes on the main thread.
+struct MonitorHandlers {
+  std::function<std::string()> state;     // JSON of GET /api/state
+  std::function<std::string()> snapshot;  // the first message of an event socket
+  std::function<bool()> startService;     // false when the service runs already (or did not start)
+  std::function<bool()> stopService;      // false when it is stopped already
+  std::function<bool(uint32_t socket)> closeConnection;  // false when there is no such connection
+};
+
+struct MonitorOptions {
+  std::string bind = "127.0.0.1";
+  int port = 6080;       // 0 takes any free port
+  std::string password;  // empty: no credentials asked, and only loopback addresses may be bound
+  std::string webRoot;   // the page folder
+  // Events waiting per event socket; a socket over it gets one fresh snapshot instead of the backlog.
+  size_t queueLimit = 256;
+};
+
+class MonitorServer {
+ public:
+  MonitorServer(boost::asio::io_context& io, MonitorHandlers handlers);
+  ~MonitorServer();
+  MonitorServer(const MonitorServer&) = delete;
+  MonitorServer& operator=(const MonitorServer&) = delete;
+
+  // Starts listening; false, with the reason in error, when the options are refused or the address
+  // cannot be bound.
+  bool Start(const MonitorOptions& options, std::string& error);
+  // Stops listening and closes every session.
+  void Stop();
+  // The port listened on (0 when not listening).
+  int port() const;
+  // Queues one event for every event socket.
+  void Broadcast(const std::string& message);
+  // Event sockets open now; events are not worth composing while there are none.
+  size_t EventClients() const;
+
+ private:
+  std::shared_ptr<MonitorState> state_;
+};

@@ -1,0 +1,232 @@
+#include "ui/MonitorSessions.h"
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+
+#include "ui/HttpAccess.h"
+#include "ui/MonitorJson.h"
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace websocket = beast::websocket;
+using tcp = asio::ip::tcp;
+using Response = http::response<http::string_body>;
+
+namespace {
+
+constexpr auto kRequestTimeout = std::chrono::seconds(30);
+constexpr size_t kBodyLimit = 64 * 1024;
+constexpr size_t kMaxFileBytes = 4 * 1024 * 1024;
+constexpr std::string_view kEventsPath = "/api/events";
+constexpr size_t kMaxEventRead = 4096;  // the page sends nothing larger on its event socket
+
+Response MakeResponse(const HttpRequest& request, http::status status, std::string body,
+                      std::string_view contentType = "application/json") {
+  Response response{status, request.version()};
+  response.set(http::field::server, "KavroServer");
+  response.set(http::field::content_type, contentType);
+  response.set(http::field::cache_control, "no-store");
+  response.set("X-Content-Type-Options", "nosniff");
+  response.set("X-Frame-Options", "DENY");
+  response.set("Content-Security-Policy", "default-src 'self'; connect-src 'self'");
+  response.keep_alive(request.keep_alive());
+  response.body() = std::move(body);
+  response.prepare_payload();
+  return response;
+}
+
+Response Status(const HttpRequest& request, http::status status, std::string_view reason) {
+  return MakeResponse(request, status, "{\"error\":\"" + std::string(reason) + "\"}");
+}
+
+Response Done(const HttpRequest& request, bool done, std::string_view refusal) {
+  return done ? MakeResponse(request, http::status::ok, "{\"ok\":true}")
+              : Status(request, http::status::conflict, refusal);
+}
+
+// With a password, the credentials; without one, a loopback Host (the server binds loopback only then).
+bool Authorized(const MonitorState& state, const HttpRequest& request) {
+  if (state.options.password.empty()) return LoopbackHost(request[http::field::host]);
+  return BasicAuthorized(request[http::field::authorization], state.options.password);
+}
+
+bool FromOwnOrigin(const HttpRequest& request) {
+  return SameOrigin(request[http::field::origin], request[http::field::host]);
+}
+
+Response Unauthorized(const MonitorState& state, const HttpRequest& request) {
+  if (state.options.password.empty()) return Status(request, http::status::forbidden, "host not loopback");
+  Response response = Status(request, http::status::unauthorized, "credentials needed");
+  response.set(http::field::www_authenticate, "Basic realm=\"KavroServer monitor\", charset=\"UTF-8\"");
+  return response;
+}
+
+Response StaticFile(const MonitorState& state, const HttpRequest& request) {
+  const std::string path = StaticFilePath(state.options.webRoot, request.target());
+  if (path.empty()) return Status(request, http::status::not_found, "not found");
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  if (!file || text.str().size() > kMaxFileBytes)
+    return Status(request, http::status::not_found, "not found");
+  Response response = MakeResponse(request, http::status::ok, text.str(), ContentTypeOf(path));
+  response.set(http::field::cache_control, "no-cache");
+  return response;
+}
+
+Response Post(MonitorState& state, const HttpRequest& request, std::string_view path) {
+  if (!FromOwnOrigin(request)) return Status(request, http::status::forbidden, "foreign origin");
+  const MonitorHandlers& handlers = state.handlers;
+  if (path == "/api/service/start") return Done(request, handlers.startService(), "service running");
+  if (path == "/api/service/stop") return Done(request, handlers.stopService(), "service stopped");
+  if (path == "/api/connection/close") {
+    uint32_t socket = 0;
+    if (!ParseSocketBody(request.body(), socket))
+      return Status(request, http::status::bad_request, "body needs socket");
+    if (!handlers.closeConnection(socket))
+      return Status(request, http::status::not_found, "no such connection");
+    return MakeResponse(request, http::status::ok, "{\"ok\":true}");
+  }
+  return Status(request, http::status::not_found, "not found");
+}
+
+Response Answer(MonitorState& state, const HttpRequest& request) {
+  if (!Authorized(state, request)) return Unauthorized(state, request);
+  const std::string_view target = request.target();
+  const std::string_view path = target.substr(0, target.find('?'));
+  switch (request.method()) {
+    case http::verb::post:
+      return Post(state, request, path);
+    case http::verb::get:
+    case http::verb::head:
+      if (path == "/api/state") return MakeResponse(request, http::status::ok, state.handlers.state());
+      if (path == kEventsPath) return Status(request, http::status::upgrade_required, "WebSocket only");
+      return StaticFile(state, request);
+    default:
+      return Status(request, http::status::method_not_allowed, "method not allowed");
+  }
+}
+
+}  // namespace
+
+HttpSession::HttpSession(tcp::socket socket, std::shared_ptr<MonitorState> state)
+    : stream_(std::move(socket)), state_(std::move(state)) {
+  state_->sessions.insert(this);
+}
+
+HttpSession::~HttpSession() { state_->sessions.erase(this); }
+
+void HttpSession::Close() {
+  beast::error_code ignored;
+  stream_.socket().close(ignored);
+}
+
+void HttpSession::ReadRequest() {
+  parser_.emplace();
+  parser_->body_limit(kBodyLimit);
+  stream_.expires_after(kRequestTimeout);
+  http::async_read(
+      stream_, buffer_, *parser_,
+      [self = shared_from_this()](const beast::error_code& error, size_t) { self->OnRequest(error); });
+}
+
+void HttpSession::OnRequest(const beast::error_code& error) {
+  if (error || !state_->running) return;  // the session ends with its last operation
+  HttpRequest request = parser_->release();
+  if (websocket::is_upgrade(request)) {
+    if (!Authorized(*state_, request)) return Reply(Unauthorized(*state_, request), false);
+    if (request.target() != kEventsPath)
+      return Reply(Status(request, http::status::not_found, "not found"), false);
+    if (!FromOwnOrigin(request))
+      return Reply(Status(request, http::status::forbidden, "foreign origin"), false);
+    stream_.expires_never();
+    std::make_shared<EventSession>(stream_.release_socket(), state_)->Start(std::move(request));
+    return;
+  }
+  const bool keepAlive = request.keep_alive();
+  Response response = Answer(*state_, request);
+  if (request.method() == http::verb::head) response.body().clear();  // Content-Length stays that of GET
+  Reply(std::move(response), keepAlive);
+}
+
+void HttpSession::Reply(Response response, bool keepAlive) {
+  response.keep_alive(keepAlive);
+  auto message = std::make_shared<Response>(std::move(response));
+  http::async_write(stream_, *message,
+                    [self = shared_from_this(), message, keepAlive](const beast::error_code& error, size_t) {
+                      if (error) return;
+                      if (keepAlive && self->state_->running) return self->ReadRequest();
+                      beast::error_code ignored;
+                      self->stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+                    });
+}
+
+EventSession::EventSession(tcp::socket socket, std::shared_ptr<MonitorState> state)
+    : socket_(std::move(socket)), state_(std::move(state)) {
+  state_->sessions.insert(this);
+}
+
+EventSession::~EventSession() {
+  state_->sessions.erase(this);
+  state_->events.erase(this);
+}
+
+void EventSession::Close() {
+  open_ = false;
+  beast::error_code ignored;
+  beast::get_lowest_layer(socket_).socket().close(ignored);
+}
+
+void EventSession::Start(HttpRequest request) {
+  socket_.set_option(websocket::stream_base::timeout::suggested(beast::role_type::server));
+  socket_.read_message_max(kMaxEventRead);
+  socket_.async_accept(request, [self = shared_from_this()](const beast::error_code& error) {
+    if (error || !self->state_->running) return;
+    self->open_ = true;
+    self->state_->events.insert(self.get());
+    self->snapshotDue_ = true;  // the first message is the snapshot
+    self->WriteNext();
+    self->ReadNext();
+  });
+}
+
+void EventSession::Send(std::shared_ptr<const std::string> message) {
+  if (!open_ || snapshotDue_) return;  // a due snapshot will hold this change too
+  if (queue_.size() >= state_->options.queueLimit) {
+    queue_.clear();
+    snapshotDue_ = true;
+  } else {
+    queue_.push_back(std::move(message));
+  }
+  if (!writing_) WriteNext();
+}
+
+void EventSession::WriteNext() {
+  if (!open_) return;
+  if (snapshotDue_) {
+    snapshotDue_ = false;
+    queue_.clear();
+    queue_.push_back(std::make_shared<const std::string>(state_->handlers.snapshot()));
+  }
+  if (queue_.empty()) return;
+  writing_ = std::move(queue_.front());
+  queue_.pop_front();
+  socket_.text(true);
+  socket_.async_write(asio::buffer(*writing_),
+                      [self = shared_from_this()](const beast::error_code& error, size_t) {
+                        self->writing_.reset();
+                        if (error) return self->Close();
+                        self->WriteNext();
+                      });
+}
+
+void EventSession::ReadNext() {
+  // Nothing is read yet but the close and control frames; reading keeps them answered.
+  socket_.async_read(readBuffer_, [self = shared_from_this()](const beast::error_code& error, size_t) {
+    if (error) return self->Close();
+    self->readBuffer_.clear();
+    self->ReadNext();
+  });
+}

@@ -1,0 +1,61 @@
+#include "ui/WebMonitor.h"
+
+#include "core/ClientEntry.h"
+#include "ui/MonitorServer.h"
+
+WebMonitor::WebMonitor(OutputLog& log, WorkspaceTree& tree, const Clock& clock)
+    : ShellMonitor(log, tree), log_(log), tree_(tree), clock_(clock) {
+  log.SetListener([this](const OutputLog::Change& change) {
+    if (change.added != nullptr && HasClients())
+      server_->Broadcast(LogMessage(*change.added, change.cleared));
+  });
+  tree.SetListener([this] { treeChanged_ = true; });
+}
+
+bool WebMonitor::HasClients() const { return server_ != nullptr && server_->EventClients() > 0; }
+
+void WebMonitor::OnGrid(int code, ClientEntry& entry) {
+  // Every read and write reports its counters; most come between ticks and are dropped, so the
+  // clock is read only for the others.
+  if (code == GridModel::kUpdate && entry.gridRefreshDue == 0) return;
+  grid_.Apply(code, entry, clock_.Now());
+}
+
+void WebMonitor::OnStatistics(const Statistics& statistics) { statistics_ = statistics; }
+
+void WebMonitor::OnNotice(const std::string& text) {
+  if (HasClients()) server_->Broadcast(NoticeMessage(text));
+}
+
+void WebMonitor::OnTick() {
+  GridModel::Changes changes = grid_.TakeChanges();  // taken even without clients, so none pile up
+  if (!HasClients()) return;
+  if (!changes.Empty()) server_->Broadcast(GridMessage(changes));
+  const int peak = sources_.peakUsers ? sources_.peakUsers() : 0;
+  server_->Broadcast(StatsMessage(StatisticsFields(statistics_, peak, clock_.Now(), statisticsLabels_)));
+  if (treeChanged_) server_->Broadcast(TreeMessage(tree_.roots()));
+  treeChanged_ = false;
+  PublishTitle();
+}
+
+void WebMonitor::PublishTitle() {
+  const std::string title = sources_.title ? sources_.title() : std::string();
+  const bool running = sources_.running && sources_.running();
+  if (title == sentTitle_ && running == sentRunning_) return;
+  sentTitle_ = title;
+  sentRunning_ = running;
+  if (HasClients()) server_->Broadcast(TitleMessage(title, running));
+}
+
+MonitorView WebMonitor::View() const {
+  MonitorView view;
+  view.title = sources_.title ? sources_.title() : std::string();
+  view.running = sources_.running && sources_.running();
+  view.columns = columns_;
+  view.grid = &grid_.rows();
+  view.stats = StatisticsFields(statistics_, sources_.peakUsers ? sources_.peakUsers() : 0, clock_.Now(),
+                                statisticsLabels_);
+  view.log = &log_.rows();
+  view.tree = &tree_.roots();
+  return view;
+}

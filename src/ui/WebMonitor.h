@@ -1,0 +1,59 @@
+#pragma once
+// The monitor events of the caster feeding the web monitor: the shell's output log and workspace
+// tree, the connection grid and the statistics, pushed to the event sockets of the monitor server.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/ShellMonitor.h"
+#include "ui/GridModel.h"
+#include "ui/MonitorJson.h"
+
+class MonitorServer;
+
+class WebMonitor : public ShellMonitor {
+ public:
+  // What the snapshot shows beside the models; set once the caster's shared state exists.
+  struct Sources {
+    std::function<std::string()> title;
+    std::function<bool()> running;
+    std::function<int()> peakUsers;  // SYSTEMSERVER "TOTAL"
+  };
+
+  WebMonitor(OutputLog& log, WorkspaceTree& tree, const Clock& clock);
+
+  void SetSources(Sources sources) { sources_ = std::move(sources); }
+  void SetColumns(std::vector<std::string> columns) { columns_ = std::move(columns); }
+  void SetStatisticsLabels(DialogTexts labels) { statisticsLabels_ = std::move(labels); }
+  void SetMounts(const MountList* mounts) { grid_.SetMounts(mounts); }
+  // The server that events go to; null stops them.
+  void SetServer(MonitorServer* server) { server_ = server; }
+
+  void OnGrid(int code, ClientEntry& entry) override;
+  void OnStatistics(const Statistics& statistics) override;
+  void OnNotice(const std::string& text) override;
+
+  // Once per tick: one batch of grid changes, the statistics, and the tree and title when changed.
+  void OnTick();
+  // Sends the title when it or the running state changed (after a start or stop).
+  void PublishTitle();
+
+  MonitorView View() const;
+  const GridModel& grid() const { return grid_; }
+
+ private:
+  bool HasClients() const;
+
+  const OutputLog& log_;
+  const WorkspaceTree& tree_;
+  const Clock& clock_;
+  Sources sources_;
+  std::vector<std::string> columns_;
+  DialogTexts statisticsLabels_ = StatisticsDialogTexts();
+  GridModel grid_;
+  Statistics statistics_;
+  MonitorServer* server_ = nullptr;
+  bool treeChanged_ = false;
+  std::string sentTitle_;
+  bool sentRunning_ = false;
+};

@@ -1,0 +1,57 @@
+#include <gtest/gtest.h>
+
+#include "ui/MonitorJson.h"
+#include "ui/StatisticsView.h"
+
+namespace {
+
+TEST(MonitorJsonTest, TextsBecomeValidUtf8) {
+  const struct {
+    std::string in, out;
+  } cases[] = {
+      {"plain", "plain"},
+      {"基站", "基站"},
+      {"a\xFF"
+       "b",
+       "a\xEF\xBF\xBD"
+       "b"},
+      {"\xE5\x9F", "\xEF\xBF\xBD\xEF\xBF\xBD"},                  // cut sequence
+      {"\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"},                  // overlong "/"
+      {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // surrogate
+  };
+  for (const auto& c : cases) EXPECT_EQ(ValidUtf8(c.in), c.out) << c.in;
+}
+
+TEST(MonitorJsonTest, StatisticsStripTexts) {
+  Statistics s;
+  s.startTime = {2015, 2, 0, 2, 9, 5, 7};
+  s.accountCount = 120;
+  s.activeAccounts = 80;
+  s.usersOnline = 3;
+  s.basesOnline = 5;
+  s.fixRate = 0.87654;
+  const auto fields = StatisticsFields(s, 42, {2015, 2, 0, 3, 10, 6, 9});
+  std::vector<std::string> texts;
+  for (const auto& field : fields) texts.push_back(field.text);
+  EXPECT_EQ(texts, (std::vector<std::string>{"2015/ 2/ 2  9: 5: 7", "120", "80", "42", "3", "0", "87.65%",
+                                             "25:01:02"}));
+  EXPECT_EQ(fields.front().control, 1015);
+  EXPECT_EQ(fields.front().label, "服务开启");
+  // A translated label replaces the built-in one; a control the translation lacks keeps its own.
+  const auto translated = StatisticsFields(s, 42, {}, DialogTexts{"", {{1015, "Service start"}}});
+  EXPECT_EQ(translated.front().label, "Service start");
+  EXPECT_EQ(translated.back().label, "运行时间");
+  EXPECT_EQ(StatisticsFields(Statistics{}, 0, {}).back().text, "");  // never started
+}
+
+TEST(MonitorJsonTest, CloseRequestBody) {
+  uint32_t socket = 0;
+  EXPECT_TRUE(ParseSocketBody(R"({"socket": 17})", socket));
+  EXPECT_EQ(socket, 17u);
+  for (const char* bad :
+       {"", "17", R"({"socket": -1})", R"({"socket": "17"})", R"({"socket": 4294967296})", "{"}) {
+    EXPECT_FALSE(ParseSocketBody(bad, socket)) << bad;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,33 @@
+// The output log: the rows the caster lists (at most 101), each in its colour.
+export class LogView {
+  constructor(element) {
+    this.element = element;
+  }
+
+  reset(rows) {
+    this.element.replaceChildren();
+    rows.forEach((row) => this.add(row));
+  }
+
+  // One line; cleared when the caster emptied its list before listing it.
+  apply(row, cleared) {
+    if (cleared) this.element.replaceChildren();
+    this.add(row);
+  }
+
+  add(row) {
+    const line = document.createElement('div');
+    for (const text of [row.time, row.name, row.text]) {
+      const span = document.createElement('span');
+      span.textContent = text;
+      line.append(span);
+    }
+    // 0x00BBGGRR; 0 is the default colour.
+    if (row.colour !== 0) {
+      const c = row.colour;
+      line.style.color = `rgb(${c & 255}, ${(c >> 8) & 255}, ${(c >> 16) & 255})`;
+    }
+    this.element.append(line);
+    this.element.scrollTop = this.element.scrollHeight;
+  }
+}
