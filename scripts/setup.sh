@@ -10,7 +10,10 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   postgresql
   rtklib
+  chromium fonts-wqy-zenhei
 )
+# Node.js comes with the machine; Debian's package is the fall-back.
+if ! command -v node > /dev/null || ! command -v npm > /dev/null; then packages+=(nodejs npm); fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -28,4 +31,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 else
   echo "setup: all packages present"
+fi
+
+# The browser tests' driver (playwright-core, pinned in package-lock.json).
+cd "$(dirname "$0")/.."
+if [ ! -d node_modules/playwright-core ]; then
+  npm ci --no-audit --no-fund
 fi
