@@ -67,6 +67,8 @@ export class GridView {
       element.append(this.cell('', 8, 'icon'));
       WIDTHS.forEach((width) => element.append(this.cell('', width)));
       element.addEventListener('click', () => this.select(Number(element.dataset.socket)));
+      // A double-click opens the debug console on that connection.
+      element.addEventListener('dblclick', () => this.onOpen?.(Number(element.dataset.socket)));
       this.spacer.append(element);
       this.pool.push(element);
     }

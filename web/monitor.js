@@ -1,5 +1,6 @@
 // The web monitor page: one event socket feeds the views; the toolbar and the grid send the
 // operator's actions back as POST requests. Every text from the caster is set as text, never as HTML.
+import { ConsoleView } from './console.js';
 import { GridView } from './grid.js';
 import { LogView } from './log.js';
 import { renderTree } from './tree.js';
@@ -12,6 +13,8 @@ const grid = new GridView($('grid-head'), $('grid-body'), $('grid-spacer'), (soc
   post('/api/connection/close', { socket }),
 );
 const log = new LogView($('log'));
+const console_ = new ConsoleView($('console'), post);
+grid.onOpen = (socket) => console_.open(socket);
 
 async function post(path, body) {
   const response = await fetch(path, {
@@ -43,6 +46,7 @@ const handlers = {
   stats: (m) => renderStats($('stats'), m.stats),
   tree: (m) => renderTree($('tree'), m.tree),
   title: (m) => showTitle(m.title, m.running),
+  console: (m) => console_.show(m),
   notice: (m) => log.apply({ time: '', name: '', text: m.text, colour: 255 }, false),
 };
 

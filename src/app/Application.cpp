@@ -58,6 +58,28 @@ MonitorHandlers MonitorActions(CKavroGyBl& gybl, CMainFrame& frame, WebMonitor& 
     monitor.PublishTitle();
     return true;
   };
+  handlers.openConsole = [&gybl, &monitor](uint32_t socket) {
+    const ClientEntry* entry = FindClient(gybl.clientTable, socket);
+    if (entry == nullptr) return false;
+    monitor.console().Open(entry->userName, socket);
+    monitor.PublishConsole();
+    return true;
+  };
+  // The typed text goes to the watched connection as typed (message 1226); a gone one gets nothing.
+  handlers.consoleSend = [&gybl, &monitor](const std::string& typed) {
+    const std::string text = ConsoleModel::SendText(typed);
+    const uint32_t socket = monitor.console().socket();
+    if (!text.empty() && FindClient(gybl.clientTable, socket) != nullptr) gybl.SendText(socket, text);
+  };
+  handlers.consoleModes = [&monitor](bool binary, bool decoder) {
+    monitor.console().SetBinary(binary);
+    monitor.console().SetDecoder(decoder);
+    monitor.PublishConsole();
+  };
+  handlers.consoleClear = [&monitor] {
+    monitor.console().Clear();
+    monitor.PublishConsole();
+  };
   handlers.closeConnection = [&gybl, &frame](uint32_t socket) {
     if (FindClient(gybl.clientTable, socket) == nullptr) return false;
     frame.OnSocketEvent(socket, kFdClose);
@@ -145,9 +167,8 @@ int RunCaster(const std::string& programDirectory) {
   steps.Attach(&database);
   steps.AttachAccounts(&accounts);
   CasterServices services(gybl, accounts, io.get_executor());
-  // No debug console yet: decoder lines are not composed. Positions go to the records.
-  DecoderConsole console;
-  DecoderContext decoders{monitor, console, accounts, gybl.settings.flags.saveGga};
+  // Decoder lines go to the debug console of the monitor; positions to the records.
+  DecoderContext decoders{monitor, monitor.console(), accounts, gybl.settings.flags.saveGga};
   CasterHandlers handlers(gybl, accounts, services, decoders);
   // The sixteen server link slots; the tick connects them while the service runs.
   ServerLinks links(gybl, io.get_executor());

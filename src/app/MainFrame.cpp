@@ -235,6 +235,7 @@ void CMainFrame::OnRead(const std::shared_ptr<SocketConnection>& connection,
     gybl_.Close(socket, CloseReason::kReadFailed);
     return;
   }
+  gybl_.monitor().OnReceived(socket, connection->recvBuffer.data(), count);
   entry->recvData = connection->recvBuffer.data();
   entry->recvLength = static_cast<uint32_t>(count);
   if (classifier_.Receive(socket, static_cast<uint32_t>(count), connection->recvBuffer.data()) == 0) {

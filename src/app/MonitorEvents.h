@@ -38,6 +38,8 @@ class MonitorEvents : public DecoderMonitor {
   // 1525 (workspace tree) and 1529 (map and station) come from DecoderMonitor.
   // 1531: statistics refresh.
   virtual void OnStatistics(const Statistics& /*statistics*/) {}
+  // Bytes read from a connection, before they are classified (the debug console shows them).
+  virtual void OnReceived(uint32_t /*socket*/, const uint8_t* /*bytes*/, size_t /*count*/) {}
   // A message box for the operator (also written as a red log line by the caller).
   virtual void OnNotice(const std::string& /*text*/) {}
 };

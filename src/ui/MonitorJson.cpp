@@ -188,3 +188,34 @@ bool ParseSocketBody(std::string_view body, uint32_t& socket) {
   socket = static_cast<uint32_t>(number);
   return true;
 }
+
+std::string ConsoleMessage(const ConsoleModel& console) {
+  json::array lines;
+  for (const std::string& line : console.lines()) lines.emplace_back(ValidUtf8(line));
+  json::object message{{"type", "console"},
+                       {"socket", console.socket()},
+                       {"name", ValidUtf8(console.userName())},
+                       {"shown", console.shown()},
+                       {"binary", console.binary()},
+                       {"decoder", console.decoder()}};
+  message["lines"] = std::move(lines);
+  return json::serialize(message);
+}
+
+bool ParseConsoleBody(std::string_view body, ConsoleRequest& request) {
+  boost::system::error_code error;
+  const json::value value = json::parse(body, error);
+  if (error || !value.is_object()) return false;
+  const json::object& object = value.as_object();
+  if (const json::value* text = object.if_contains("text")) {
+    if (!text->is_string()) return false;
+    request.text = std::string(text->as_string());
+  }
+  for (const auto& [name, target] : {std::pair{"binary", &request.binary}, std::pair{"decoder", &request.decoder}}) {
+    if (const json::value* flag = object.if_contains(name)) {
+      if (!flag->is_bool()) return false;
+      *target = flag->as_bool();
+    }
+  }
+  return true;
+}

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ui/ConsoleModel.h"
 #include "ui/GridModel.h"
 #include "ui/StatisticsView.h"
 
@@ -43,3 +44,14 @@ std::string NoticeMessage(const std::string& text);
 
 // Reads {"socket": N} of a close request; false when the body is not such an object.
 bool ParseSocketBody(std::string_view body, uint32_t& socket);
+
+// {"type": "console", "socket", "name", "shown", "binary", "decoder", "lines"}: the debug console.
+std::string ConsoleMessage(const ConsoleModel& console);
+// What a console request carries: {"text"} for send, {"binary", "decoder"} for the modes. A missing
+// field leaves its value; false when the body is not an object or a field has the wrong type.
+struct ConsoleRequest {
+  std::string text;
+  bool binary = false;
+  bool decoder = false;
+};
+bool ParseConsoleBody(std::string_view body, ConsoleRequest& request);

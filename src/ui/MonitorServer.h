@@ -19,6 +19,12 @@ struct MonitorHandlers {
   std::function<bool()> startService;     // false when the service runs already (or did not start)
   std::function<bool()> stopService;      // false when it is stopped already
   std::function<bool(uint32_t socket)> closeConnection;  // false when there is no such connection
+  // The debug console: open on a connection (false when there is none), send the typed text to it,
+  // set its two modes, empty it.
+  std::function<bool(uint32_t socket)> openConsole;
+  std::function<void(const std::string& text)> consoleSend;
+  std::function<void(bool binary, bool decoder)> consoleModes;
+  std::function<void()> consoleClear;
 };
 
 struct MonitorOptions {

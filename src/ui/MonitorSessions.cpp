@@ -89,6 +89,23 @@ Response Post(MonitorState& state, const HttpRequest& request, std::string_view 
       return Status(request, http::status::not_found, "no such connection");
     return MakeResponse(request, http::status::ok, "{\"ok\":true}");
   }
+  if (path == "/api/console/open") {
+    uint32_t socket = 0;
+    if (!ParseSocketBody(request.body(), socket))
+      return Status(request, http::status::bad_request, "body needs socket");
+    if (!handlers.openConsole || !handlers.openConsole(socket))
+      return Status(request, http::status::not_found, "no such connection");
+    return MakeResponse(request, http::status::ok, "{\"ok\":true}");
+  }
+  if (path == "/api/console/send" || path == "/api/console/mode" || path == "/api/console/clear") {
+    ConsoleRequest console;
+    if (path != "/api/console/clear" && !ParseConsoleBody(request.body(), console))
+      return Status(request, http::status::bad_request, "body needs text or modes");
+    if (path == "/api/console/send" && handlers.consoleSend) handlers.consoleSend(console.text);
+    if (path == "/api/console/mode" && handlers.consoleModes) handlers.consoleModes(console.binary, console.decoder);
+    if (path == "/api/console/clear" && handlers.consoleClear) handlers.consoleClear();
+    return MakeResponse(request, http::status::ok, "{\"ok\":true}");
+  }
   return Status(request, http::status::not_found, "not found");
 }
 

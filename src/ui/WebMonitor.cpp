@@ -10,6 +10,16 @@ WebMonitor::WebMonitor(OutputLog& log, WorkspaceTree& tree, const Clock& clock)
       server_->Broadcast(LogMessage(*change.added, change.cleared));
   });
   tree.SetListener([this] { treeChanged_ = true; });
+  console_.SetChanged([this] { consoleChanged_ = true; });
+}
+
+void WebMonitor::OnReceived(uint32_t socket, const uint8_t* bytes, size_t count) {
+  console_.OnReceived(socket, bytes, count);
+}
+
+void WebMonitor::PublishConsole() {
+  consoleChanged_ = false;
+  if (HasClients()) server_->Broadcast(ConsoleMessage(console_));
 }
 
 bool WebMonitor::HasClients() const { return server_ != nullptr && server_->EventClients() > 0; }
@@ -31,6 +41,7 @@ void WebMonitor::OnTick() {
   GridModel::Changes changes = grid_.TakeChanges();  // taken even without clients, so none pile up
   if (!HasClients()) return;
   if (!changes.Empty()) server_->Broadcast(GridMessage(changes));
+  if (consoleChanged_) PublishConsole();
   const int peak = sources_.peakUsers ? sources_.peakUsers() : 0;
   server_->Broadcast(StatsMessage(StatisticsFields(statistics_, peak, clock_.Now(), statisticsLabels_)));
   if (treeChanged_) server_->Broadcast(TreeMessage(tree_.roots()));

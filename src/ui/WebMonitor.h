@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/ShellMonitor.h"
+#include "ui/ConsoleModel.h"
 #include "ui/GridModel.h"
 #include "ui/MonitorJson.h"
 
@@ -32,6 +33,11 @@ class WebMonitor : public ShellMonitor {
   void OnGrid(int code, ClientEntry& entry) override;
   void OnStatistics(const Statistics& statistics) override;
   void OnNotice(const std::string& text) override;
+  void OnReceived(uint32_t socket, const uint8_t* bytes, size_t count) override;
+
+  // The debug console; its changes are sent once per tick, an opening at once.
+  ConsoleModel& console() { return console_; }
+  void PublishConsole();
 
   // Once per tick: one batch of grid changes, the statistics, and the tree and title when changed.
   void OnTick();
@@ -54,6 +60,8 @@ class WebMonitor : public ShellMonitor {
   Statistics statistics_;
   MonitorServer* server_ = nullptr;
   bool treeChanged_ = false;
+  ConsoleModel console_;
+  bool consoleChanged_ = false;
   std::string sentTitle_;
   bool sentRunning_ = false;
 };

@@ -95,6 +95,24 @@ try {
     { timeout: DEADLINE_MS });
   await page.screenshot({ path: path.join(shots, 'monitor-grid.png') });
 
+  // The debug console on the rover: its GGA shows, and typed text reaches it as typed (CR LF breaks).
+  let received = '';
+  rover.socket.on('data', (chunk) => { received += chunk.toString('latin1'); });
+  // The row whose user-name cell (after the icon and the socket) is the rover's.
+  await page.locator('.grid-row')
+    .filter({ has: page.locator('span:nth-child(3)', { hasText: markup }) }).dblclick();
+  await page.waitForFunction(() => document.querySelector('.console-lines').textContent.includes('$GPGGA'), null,
+    { timeout: DEADLINE_MS });
+  check(await page.locator('.console-name').textContent() === markup, 'the console watches the rover');
+  await page.fill('.console-text', 'VORAN,HELLO\nSECOND');
+  await page.click('.console-send');
+  const sent = Date.now();
+  while (!received.includes('VORAN,HELLO\r\nSECOND') && Date.now() - sent < DEADLINE_MS) {
+    await new Promise((r) => setTimeout(r, 50));
+  }
+  check(received.includes('VORAN,HELLO\r\nSECOND'), 'console text reaches the rover as typed');
+  await page.screenshot({ path: path.join(shots, 'monitor-console.png') });
+
   await page.click('#stop');
   await page.waitForFunction(() => !document.querySelector('#start').disabled, null, { timeout: DEADLINE_MS });
   check(await page.locator('#stop').isDisabled(), 'stop from the toolbar');

@@ -55,3 +55,35 @@ TEST(MonitorJsonTest, CloseRequestBody) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(MonitorJsonTest, ConsoleRequestsAndMessage) {
+  struct Case {
+    const char* body;
+    bool ok;
+    std::string text;
+    bool binary, decoder;
+  };
+  for (const Case& c : {Case{R"({"text":"a\nb"})", true, "a\nb", false, false},
+                        Case{R"({"binary":true,"decoder":false})", true, "", true, false},
+                        Case{R"({"text":5})", false, "", false, false}, Case{R"({"binary":"yes"})", false, "", false, false},
+                        Case{"[1]", false, "", false, false}, Case{"not json", false, "", false, false}}) {
+    ConsoleRequest request;
+    EXPECT_EQ(ParseConsoleBody(c.body, request), c.ok) << c.body;
+    if (!c.ok) continue;
+    EXPECT_EQ(request.text, c.text) << c.body;
+    EXPECT_EQ(request.binary, c.binary) << c.body;
+    EXPECT_EQ(request.decoder, c.decoder) << c.body;
+  }
+  ConsoleModel console;
+  console.Open("r\xff", 9);
+  console.AddDecoderLine("<b>");
+  const std::string message = ConsoleMessage(console);
+  EXPECT_NE(message.find(R"("type":"console")"), std::string::npos);
+  EXPECT_NE(message.find(R"("socket":9)"), std::string::npos);
+  EXPECT_NE(message.find(R"("lines":["<b>"])"), std::string::npos);
+  EXPECT_NE(message.find("r\xef\xbf\xbd"), std::string::npos);  // invalid UTF-8 replaced
+}
+
+}  // namespace
