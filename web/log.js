@@ -1,7 +1,9 @@
 // The output log: the rows the caster lists (at most 101), each in its colour.
 export class LogView {
-  constructor(element) {
+  // onOpen(name): a double-clicked row opens the debug console on the connection of that name.
+  constructor(element, onOpen) {
     this.element = element;
+    this.onOpen = onOpen;
   }
 
   reset(rows) {
@@ -27,6 +29,7 @@ export class LogView {
       const c = row.colour;
       line.style.color = `rgb(${c & 255}, ${(c >> 8) & 255}, ${(c >> 16) & 255})`;
     }
+    if (row.name) line.addEventListener('dblclick', () => this.onOpen?.(row.name));
     this.element.append(line);
     this.element.scrollTop = this.element.scrollHeight;
   }

@@ -12,8 +12,8 @@ const RECONNECT_MS = 2000;
 const grid = new GridView($('grid-head'), $('grid-body'), $('grid-spacer'), (socket) =>
   post('/api/connection/close', { socket }),
 );
-const log = new LogView($('log'));
 const console_ = new ConsoleView($('console'), post);
+const log = new LogView($('log'), (name) => post('/api/console/open', { name }));
 grid.onOpen = (socket) => console_.open(socket);
 
 async function post(path, body) {

@@ -65,6 +65,15 @@ MonitorHandlers MonitorActions(CKavroGyBl& gybl, CMainFrame& frame, WebMonitor& 
     monitor.PublishConsole();
     return true;
   };
+  handlers.openConsoleByName = [&gybl, &monitor](const std::string& userName) {
+    for (const auto& [socket, entry] : gybl.clientTable) {
+      if (entry.userName != userName) continue;
+      monitor.console().Open(entry.userName, socket);
+      monitor.PublishConsole();
+      return true;
+    }
+    return false;
+  };
   // The typed text goes to the watched connection as typed (message 1226); a gone one gets nothing.
   handlers.consoleSend = [&gybl, &monitor](const std::string& typed) {
     const std::string text = ConsoleModel::SendText(typed);

@@ -207,9 +207,11 @@ bool ParseConsoleBody(std::string_view body, ConsoleRequest& request) {
   const json::value value = json::parse(body, error);
   if (error || !value.is_object()) return false;
   const json::object& object = value.as_object();
-  if (const json::value* text = object.if_contains("text")) {
-    if (!text->is_string()) return false;
-    request.text = std::string(text->as_string());
+  for (const auto& [field, target] : {std::pair{"text", &request.text}, std::pair{"name", &request.name}}) {
+    if (const json::value* value = object.if_contains(field)) {
+      if (!value->is_string()) return false;
+      *target = std::string(value->as_string());
+    }
   }
   for (const auto& [name, target] : {std::pair{"binary", &request.binary}, std::pair{"decoder", &request.decoder}}) {
     if (const json::value* flag = object.if_contains(name)) {

@@ -51,6 +51,7 @@ std::string ConsoleMessage(const ConsoleModel& console);
 // field leaves its value; false when the body is not an object or a field has the wrong type.
 struct ConsoleRequest {
   std::string text;
+  std::string name;  // open: the user name of the connection (a double-clicked log row)
   bool binary = false;
   bool decoder = false;
 };

@@ -22,6 +22,7 @@ struct MonitorHandlers {
   // The debug console: open on a connection (false when there is none), send the typed text to it,
   // set its two modes, empty it.
   std::function<bool(uint32_t socket)> openConsole;
+  std::function<bool(const std::string& userName)> openConsoleByName;
   std::function<void(const std::string& text)> consoleSend;
   std::function<void(bool binary, bool decoder)> consoleModes;
   std::function<void()> consoleClear;

@@ -90,11 +90,18 @@ Response Post(MonitorState& state, const HttpRequest& request, std::string_view 
     return MakeResponse(request, http::status::ok, "{\"ok\":true}");
   }
   if (path == "/api/console/open") {
+    // By socket (a grid row) or by user name (a log row).
     uint32_t socket = 0;
-    if (!ParseSocketBody(request.body(), socket))
-      return Status(request, http::status::bad_request, "body needs socket");
-    if (!handlers.openConsole || !handlers.openConsole(socket))
-      return Status(request, http::status::not_found, "no such connection");
+    ConsoleRequest byName;
+    bool opened = false;
+    if (ParseSocketBody(request.body(), socket)) {
+      opened = handlers.openConsole && handlers.openConsole(socket);
+    } else if (ParseConsoleBody(request.body(), byName) && !byName.name.empty()) {
+      opened = handlers.openConsoleByName && handlers.openConsoleByName(byName.name);
+    } else {
+      return Status(request, http::status::bad_request, "body needs socket or name");
+    }
+    if (!opened) return Status(request, http::status::not_found, "no such connection");
     return MakeResponse(request, http::status::ok, "{\"ok\":true}");
   }
   if (path == "/api/console/send" || path == "/api/console/mode" || path == "/api/console/clear") {

@@ -39,9 +39,11 @@ function check(condition, what) {
 const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'kavro-browser-'));
 const port = await freePort();
 const monitorPort = await freePort();
+const refusingPort = await freePort();  // the link slot's server: nobody listens there
 fs.mkdirSync(path.join(dir, 'INI'));
 fs.writeFileSync(path.join(dir, 'INI', 'KavroServer.INI'),
-  `[SYSTEMSERVER]\nPORT=${port}\n[MONITOR]\nPORT=${monitorPort}\n`);
+  `[SYSTEMSERVER]\nPORT=${port}\n[MONITOR]\nPORT=${monitorPort}\n` +
+  `[NET]\nUseNet=11\nIP1=127.0.0.1\nPORT1=${refusingPort}\n`);
 fs.mkdirSync(shots, { recursive: true });
 const caster = spawn(binary, ['--dir', dir], { stdio: ['ignore', 'pipe', 'inherit'] });
 let output = '';
@@ -111,6 +113,14 @@ try {
     await new Promise((r) => setTimeout(r, 50));
   }
   check(received.includes('VORAN,HELLO\r\nSECOND'), 'console text reaches the rover as typed');
+  // A log line in its colour: the failed link attempt is red. A log row opens the console by name.
+  const failColour = await page.locator('#log div', { hasText: 'QVO Link Fail' }).first()
+    .evaluate((row) => getComputedStyle(row).color);
+  check(failColour === 'rgb(255, 0, 0)', `a red log line shows in red (${failColour})`);
+  await page.locator('#log div', { hasText: 'NTRIP SERVER SRC1' }).first().dblclick();
+  await page.waitForFunction(() => document.querySelector('.console-name').textContent === 'SRC1', null,
+    { timeout: DEADLINE_MS });
+  check(true, 'a double-clicked log row opens the console on its connection');
   await page.screenshot({ path: path.join(shots, 'monitor-console.png') });
 
   await page.click('#stop');

@@ -66,7 +66,7 @@ TEST(MonitorJsonTest, ConsoleRequestsAndMessage) {
     bool binary, decoder;
   };
   for (const Case& c : {Case{R"({"text":"a\nb"})", true, "a\nb", false, false},
-                        Case{R"({"binary":true,"decoder":false})", true, "", true, false},
+                        Case{R"({"binary":true,"decoder":false})", true, "", true, false}, Case{R"({"name":7})", false, "", false, false},
                         Case{R"({"text":5})", false, "", false, false}, Case{R"({"binary":"yes"})", false, "", false, false},
                         Case{"[1]", false, "", false, false}, Case{"not json", false, "", false, false}}) {
     ConsoleRequest request;
