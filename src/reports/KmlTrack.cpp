@@ -6,37 +6,18 @@
 #include <unistd.h>
 
 #include "core/StrFormat.h"
+#include "core/Utf8.h"
 #include "reports/StatusPage.h"
 
 namespace {
 
 constexpr const char* kClosing = "</Folder>\n</kml>\n";
 
-// Length of the UTF-8 sequence starting at text[i], or 0 when it is not one.
+// Length of the UTF-8 sequence starting at text[i], or 0 when it is not one or no XML character.
 size_t Utf8Length(const std::string& text, size_t i) {
-  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(i);
-  size_t length = 0;
-  unsigned minimum = 0;
-  unsigned code = 0;
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2, minimum = 0x80, code = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3, minimum = 0x800, code = lead & 0x0F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4, minimum = 0x10000, code = lead & 0x07;
-  } else {
-    return 0;
-  }
-  if (i + length > text.size()) return 0;
-  for (size_t k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
-    code = (code << 6) | (byte(i + k) & 0x3F);
-  }
-  if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-  if (code == 0xFFFE || code == 0xFFFF) return 0;  // not XML characters
-  return length;
+  uint32_t code = 0;
+  const size_t length = Utf8SequenceLength(text, i, &code);
+  return code == 0xFFFE || code == 0xFFFF ? 0 : length;
 }
 
 std::string Skeleton(const LocalTime& date) {
