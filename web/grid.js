@@ -69,6 +69,11 @@ export class GridView {
       element.addEventListener('click', () => this.select(Number(element.dataset.socket)));
       // A double-click opens the debug console on that connection.
       element.addEventListener('dblclick', () => this.onOpen?.(Number(element.dataset.socket)));
+      // A double-click with the right button shows the station dialog.
+      element.addEventListener('mousedown', (event) => {
+        if (event.button === 2 && event.detail === 2) this.onStation?.(Number(element.dataset.socket));
+      });
+      element.addEventListener('contextmenu', (event) => event.preventDefault());
       this.spacer.append(element);
       this.pool.push(element);
     }

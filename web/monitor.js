@@ -15,6 +15,7 @@ const grid = new GridView($('grid-head'), $('grid-body'), $('grid-spacer'), (soc
 const console_ = new ConsoleView($('console'), post);
 const log = new LogView($('log'), (name) => post('/api/console/open', { name }));
 grid.onOpen = (socket) => console_.open(socket);
+grid.onStation = (socket) => post('/api/station/open', { socket });
 
 async function post(path, body) {
   const response = await fetch(path, {
@@ -25,16 +26,71 @@ async function post(path, body) {
   if (!response.ok) console.warn(path, response.status);
 }
 
-function showTitle(title, running) {
+function showTitle(title, running, toolbar) {
   $('title').textContent = title;
   document.title = title;
-  $('start').disabled = running;
-  $('stop').disabled = !running;
+  $('start').disabled = toolbar ? !toolbar.start : running;
+  $('stop').disabled = toolbar ? !toolbar.stop : !running;
+  const links = $('links');
+  (toolbar?.links ?? []).forEach((on, i) => {
+    const indicator = links.children[i] ?? links.appendChild(document.createElement('span'));
+    indicator.textContent = String(i + 1);
+    indicator.classList.toggle('on', on);
+  });
+}
+
+// Captions of a dialog drawn on the page: elements marked with data-control take the control's text.
+function applyDialog(root, dialog) {
+  if (!dialog) return;
+  for (const element of root.querySelectorAll('[data-control]')) {
+    const key = element.dataset.control;
+    const text = key === 'caption' ? dialog.caption : dialog.controls?.[key];
+    if (text) element.textContent = text;
+  }
+}
+
+function applyTexts(texts) {
+  if (!texts) return;
+  const tabs = texts.tabs ?? [];
+  for (const tab of document.querySelectorAll('.tab[data-index]')) {
+    const text = tabs[Number(tab.dataset.index)];
+    if (text) tab.textContent = text;
+  }
+  applyDialog($('console'), texts.console);
+  applyDialog($('station'), texts.station);
+}
+
+function showProgress(m) {
+  if (!m || !m.created) return;
+  $('status-pane').textContent = m.pane;
+  $('status-bar-text').textContent = m.text;
+  const bar = $('status-progress');
+  bar.hidden = !m.visible;
+  bar.max = Math.max(1, m.range);
+  bar.value = Math.min(Math.max(0, m.position), bar.max);
+}
+
+// The station dialog: the connection's grid cells under their column titles.
+function showStation(m) {
+  const dialog = $('station');
+  const table = dialog.querySelector('.station-cells');
+  table.replaceChildren(...m.titles.map((title, i) => {
+    const row = document.createElement('tr');
+    const name = document.createElement('td');
+    const value = document.createElement('td');
+    name.textContent = title;
+    value.textContent = m.cells[i] ?? '';
+    row.append(name, value);
+    return row;
+  }));
+  if (!dialog.open) dialog.showModal();
 }
 
 const handlers = {
   snapshot(m) {
-    showTitle(m.title, m.running);
+    applyTexts(m.texts);
+    showTitle(m.title, m.running, m.toolbar);
+    showProgress(m.progress);
     grid.setColumns(m.columns);
     grid.reset(m.grid);
     log.reset(m.log);
@@ -45,7 +101,9 @@ const handlers = {
   grid: (m) => grid.apply(m.rows, m.removed),
   stats: (m) => renderStats($('stats'), m.stats),
   tree: (m) => renderTree($('tree'), m.tree),
-  title: (m) => showTitle(m.title, m.running),
+  title: (m) => showTitle(m.title, m.running, m.toolbar),
+  progress: showProgress,
+  station: showStation,
   console: (m) => console_.show(m),
   notice: (m) => log.apply({ time: '', name: '', text: m.text, colour: 255 }, false),
 };
@@ -70,4 +128,5 @@ function connect() {
 
 $('start').addEventListener('click', () => post('/api/service/start'));
 $('stop').addEventListener('click', () => post('/api/service/stop'));
+$('admin').addEventListener('click', () => post('/api/accounts/admin'));
 connect();

@@ -31,6 +31,7 @@
 #include "link/ServerLinks.h"
 #include "link/UpstreamReport.h"
 #include "reports/IpLocation.h"
+#include "ui/FrameView.h"
 #include "ui/GridModel.h"
 #include "ui/HttpAccess.h"
 #include "ui/MonitorServer.h"
@@ -49,13 +50,13 @@ MonitorHandlers MonitorActions(CKavroGyBl& gybl, CMainFrame& frame, WebMonitor& 
   handlers.startService = [&gybl, &frame, &monitor] {
     if (gybl.serviceRunning != 0) return false;
     const bool started = frame.StartService() != 0;
-    monitor.PublishTitle();
+    monitor.PublishServiceState();
     return started;
   };
   handlers.stopService = [&gybl, &frame, &monitor] {
     if (gybl.serviceRunning == 0) return false;
     frame.StopService();
-    monitor.PublishTitle();
+    monitor.PublishServiceState();
     return true;
   };
   handlers.openConsole = [&gybl, &monitor](uint32_t socket) {
@@ -89,6 +90,21 @@ MonitorHandlers MonitorActions(CKavroGyBl& gybl, CMainFrame& frame, WebMonitor& 
     monitor.console().Clear();
     monitor.PublishConsole();
   };
+  handlers.openStation = [&gybl, &monitor](uint32_t socket) {
+    const GridRow* row = monitor.grid().Find(socket);
+    if (row == nullptr) return false;
+    for (auto& [id, entry] : gybl.clientTable) {
+      if (entry.userName != row->cells[GridModel::kUserColumn]) continue;
+      monitor.OnMap(kMapLocate, &entry);
+      monitor.ShowStation(entry);
+      return true;
+    }
+    return false;
+  };
+  handlers.accountAdministration = [&gybl, &monitor] {
+    gybl.steps().CountUsers();
+    monitor.OnNotice("User administration: the account page is not built yet; accounts were recounted");
+  };
   handlers.closeConnection = [&gybl, &frame](uint32_t socket) {
     if (FindClient(gybl.clientTable, socket) == nullptr) return false;
     frame.OnSocketEvent(socket, kFdClose);
@@ -105,7 +121,12 @@ void StartMonitor(CKavroGyBl& gybl, const CMainFrame& frame, MonitorServer& serv
                         const std::string& title = frame.windowTitle();
                         return title.empty() ? programName : title;
                       },
-                      [&gybl] { return gybl.serviceRunning != 0; }, [&gybl] { return gybl.settings.total; }});
+                      [&gybl] { return gybl.serviceRunning != 0; }, [&gybl] { return gybl.settings.total; },
+                      [&gybl] {
+                        std::array<int, kIndicatorLinks> connected{};
+                        for (int i = 0; i < kIndicatorLinks; ++i) connected[i] = gybl.linkSlots[i].connected;
+                        return connected;
+                      }});
   const Settings& settings = gybl.settings;
   if (settings.monitorPort == 0) return;
   std::error_code ignored;
@@ -166,6 +187,12 @@ int RunCaster(const std::string& programDirectory) {
   gybl.LoadTexts(kTextGridColumns);
   monitor.SetColumns(GridColumnTitles(gybl.textList));
   monitor.SetStatisticsLabels(gybl.applyLanguageToDialog(kStatisticsDialog, StatisticsDialogTexts()));
+  gybl.LoadTexts(kTextViewTabs);
+  PageTexts pageTexts;
+  pageTexts.tabs = {gybl.textList[0], gybl.textList[1], gybl.textList[2]};
+  pageTexts.console = gybl.applyLanguageToDialog(kConsoleDialog, ConsoleDialogTexts());
+  pageTexts.station = gybl.applyLanguageToDialog(kStationDialog, StationDialogTexts());
+  monitor.SetPageTexts(std::move(pageTexts));
   if (gybl.settings.languageSet == "SET") gybl.exportTexts();
 
   gybl.localAddresses = CollectLocalAddresses();

@@ -147,6 +147,7 @@ int CMainFrame::StartService() {
   if (settings.flags.testBroadcast != 0) gybl_.InsertTestBase();
   gybl_.steps().CountUsers();
   gybl_.statistics.startTime = startTime;
+  gybl_.statistics.stopTime = LocalTime{};
   gybl_.SendStatistics();
   return 1;
 }
@@ -168,6 +169,11 @@ void CMainFrame::StopService() {
   gybl_.monitor().OnTree(kTreeServiceStopped, nullptr, 0);
   gybl_.monitor().OnMap(kMapServiceStopped, nullptr);
   gybl_.Log("Stop", kLogNormal);
+  // The strip shows the stopped service: nobody online, and the running time at the stop.
+  gybl_.statistics.stopTime = gybl_.clock().Now();
+  gybl_.statistics.basesOnline = 0;
+  gybl_.statistics.fixRate = 0.0;
+  gybl_.SendStatistics();
 }
 
 void CMainFrame::StartAccept(const std::shared_ptr<Acceptor>& acceptor) {

@@ -20,6 +20,7 @@ struct LogRecord {
 // Figures of the statistics strip.
 struct Statistics {
   LocalTime startTime;
+  LocalTime stopTime;  // set while the service is stopped: the running time stands still
   int accountCount = 0;
   int activeAccounts = 0;
   int usersOnline = 0;
@@ -42,4 +43,6 @@ class MonitorEvents : public DecoderMonitor {
   virtual void OnReceived(uint32_t /*socket*/, const uint8_t* /*bytes*/, size_t /*count*/) {}
   // A message box for the operator (also written as a red log line by the caller).
   virtual void OnNotice(const std::string& /*text*/) {}
+  // 3124: the status-bar progress while maps load; value for the numeric codes, text for the others.
+  virtual void OnProgress(int /*code*/, int /*value*/, const std::string& /*text*/) {}
 };

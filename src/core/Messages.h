@@ -64,5 +64,6 @@ enum MapCode : int {
   kMapEntryClosed = 7,
   kMapUpstreamStatus = 11,  // the upstream server's status (BASE or LINE) changed
   kMapServiceStopped = 12,  // also: a server link failed to connect
+  kMapLocate = 13,          // select and show a client on the map
 };
 constexpr int kMapLinkFailed = kMapServiceStopped;

@@ -53,6 +53,11 @@ class GridModel {
   void Clear();
 
   const std::map<uint32_t, GridRow>& rows() const { return rows_; }
+  static constexpr size_t kUserColumn = 1;  // "机号", the row's user name
+  const GridRow* Find(uint32_t socket) const {
+    const auto it = rows_.find(socket);
+    return it == rows_.end() ? nullptr : &it->second;
+  }
 
   // Rows changed and sockets removed since the last call, for one batch of the monitor.
   struct Changes {

@@ -76,6 +76,28 @@ json::array TreeJson(const std::vector<TreeNode>& nodes) {
   return array;
 }
 
+json::object ToolbarJson(const ToolbarState& toolbar) {
+  json::array links;
+  for (bool on : toolbar.links) links.emplace_back(on);
+  return {{"start", toolbar.startEnabled}, {"stop", toolbar.stopEnabled}, {"links", std::move(links)}};
+}
+
+json::object DialogJson(const DialogTexts& dialog) {
+  json::object controls;
+  for (const auto& control : dialog.controls) controls[std::to_string(control.id)] = Text(control.text);
+  return {{"caption", Text(dialog.caption)}, {"controls", std::move(controls)}};
+}
+
+json::object TextsJson(const PageTexts& texts) {
+  return {{"tabs", Strings(texts.tabs)}, {"console", DialogJson(texts.console)}, {"station", DialogJson(texts.station)}};
+}
+
+json::object ProgressJson(const ProgressBar& progress) {
+  return {{"created", progress.created()},   {"visible", progress.visible()},
+          {"range", progress.range()},       {"position", progress.position()},
+          {"pane", Text(progress.paneText())}, {"text", Text(progress.barText())}};
+}
+
 json::object StateObject(const MonitorView& view) {
   json::array grid;
   if (view.grid != nullptr) {
@@ -87,6 +109,9 @@ json::object StateObject(const MonitorView& view) {
   }
   return {{"title", Text(view.title)},
           {"running", view.running},
+          {"toolbar", ToolbarJson(view.toolbar)},
+          {"texts", view.texts != nullptr ? TextsJson(*view.texts) : json::object()},
+          {"progress", view.progress != nullptr ? ProgressJson(*view.progress) : json::object()},
           {"columns", Strings(view.columns)},
           {"grid", std::move(grid)},
           {"stats", StatsJson(view.stats)},
@@ -141,8 +166,23 @@ std::string TreeMessage(const std::vector<TreeNode>& roots) {
   return json::serialize(json::object{{"type", "tree"}, {"tree", TreeJson(roots)}});
 }
 
-std::string TitleMessage(const std::string& title, bool running) {
-  return json::serialize(json::object{{"type", "title"}, {"title", Text(title)}, {"running", running}});
+std::string TitleMessage(const std::string& title, bool running, const ToolbarState& toolbar) {
+  return json::serialize(json::object{
+      {"type", "title"}, {"title", Text(title)}, {"running", running}, {"toolbar", ToolbarJson(toolbar)}});
+}
+
+std::string ProgressMessage(const ProgressBar& progress) {
+  json::object message = ProgressJson(progress);
+  message["type"] = "progress";
+  return json::serialize(message);
+}
+
+std::string StationMessage(const StationView& station) {
+  return json::serialize(json::object{{"type", "station"},
+                                      {"socket", station.socket},
+                                      {"name", Text(station.name)},
+                                      {"titles", Strings(station.titles)},
+                                      {"cells", Strings(station.cells)}});
 }
 
 std::string NoticeMessage(const std::string& text) {

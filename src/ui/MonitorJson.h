@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ui/ConsoleModel.h"
+#include "ui/FrameView.h"
 #include "ui/GridModel.h"
 #include "ui/StatisticsView.h"
 
@@ -18,6 +19,9 @@ struct TreeNode;
 struct MonitorView {
   std::string title;
   bool running = false;
+  ToolbarState toolbar;
+  const PageTexts* texts = nullptr;
+  const ProgressBar* progress = nullptr;
   std::vector<std::string> columns;
   const std::map<uint32_t, GridRow>* grid = nullptr;
   std::vector<StatisticsField> stats;
@@ -38,7 +42,12 @@ std::string LogMessage(const LogRow& row, bool cleared);
 std::string GridMessage(const GridModel::Changes& changes);
 std::string StatsMessage(const std::vector<StatisticsField>& stats);
 std::string TreeMessage(const std::vector<TreeNode>& roots);
-std::string TitleMessage(const std::string& title, bool running);
+// {"type": "title", "title", "running", "toolbar"}: after a start or stop, or a link indicator change.
+std::string TitleMessage(const std::string& title, bool running, const ToolbarState& toolbar);
+// {"type": "progress", ...}: the status-bar progress.
+std::string ProgressMessage(const ProgressBar& progress);
+// {"type": "station", "socket", "name", "titles", "cells"}: the station dialog shown.
+std::string StationMessage(const StationView& station);
 // {"type": "notice", "text"}: a message for the operator.
 std::string NoticeMessage(const std::string& text);
 

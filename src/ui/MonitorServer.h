@@ -26,6 +26,11 @@ struct MonitorHandlers {
   std::function<void(const std::string& text)> consoleSend;
   std::function<void(bool binary, bool decoder)> consoleModes;
   std::function<void()> consoleClear;
+  // The station dialog on the connection of a grid row, also located on the map; false when the
+  // row's user name belongs to no connection.
+  std::function<bool(uint32_t socket)> openStation;
+  // The user-administration command (32787).
+  std::function<void()> accountAdministration;
 };
 
 struct MonitorOptions {

@@ -89,6 +89,18 @@ Response Post(MonitorState& state, const HttpRequest& request, std::string_view 
       return Status(request, http::status::not_found, "no such connection");
     return MakeResponse(request, http::status::ok, "{\"ok\":true}");
   }
+  if (path == "/api/station/open") {
+    uint32_t socket = 0;
+    if (!ParseSocketBody(request.body(), socket))
+      return Status(request, http::status::bad_request, "body needs socket");
+    if (!handlers.openStation || !handlers.openStation(socket))
+      return Status(request, http::status::not_found, "no such connection");
+    return MakeResponse(request, http::status::ok, "{\"ok\":true}");
+  }
+  if (path == "/api/accounts/admin") {
+    if (handlers.accountAdministration) handlers.accountAdministration();
+    return MakeResponse(request, http::status::ok, "{\"ok\":true}");
+  }
   if (path == "/api/console/open") {
     // By socket (a grid row) or by user name (a log row).
     uint32_t socket = 0;

@@ -24,7 +24,8 @@ std::vector<StatisticsField> StatisticsFields(const Statistics& s, int peakUsers
   if (s.startTime.IsSet()) {
     const LocalTime& t = s.startTime;
     started = StrFormat("%4d/%2d/%2d %2d:%2d:%2d", t.year, t.month, t.day, t.hour, t.minute, t.second);
-    const long long seconds = std::max<long long>(0, SecondsBetween(t, now));
+    const LocalTime& end = s.stopTime.IsSet() ? s.stopTime : now;
+    const long long seconds = std::max<long long>(0, SecondsBetween(t, end));
     running = StrFormat("%0lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60, seconds % 60);
   }
   const int rovers = std::max(0, s.usersOnline - s.basesOnline);

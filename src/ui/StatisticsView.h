@@ -20,7 +20,7 @@ DialogTexts StatisticsDialogTexts();
 
 // The fields in the strip's order, labelled from labels by control number (built-in labels when
 // missing). peakUsers is SYSTEMSERVER "TOTAL"; now gives the running time, which is empty (like
-// the start time) while the service never started.
+// the start time) while the service never started and stands at the stop time once it stopped.
 std::vector<StatisticsField> StatisticsFields(const Statistics& statistics, int peakUsers,
                                               const LocalTime& now,
                                               const DialogTexts& labels = StatisticsDialogTexts());

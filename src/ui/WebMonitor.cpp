@@ -37,31 +37,68 @@ void WebMonitor::OnNotice(const std::string& text) {
   if (HasClients()) server_->Broadcast(NoticeMessage(text));
 }
 
+void WebMonitor::OnProgress(int code, int value, const std::string& text) {
+  if (progress_.Apply(code, value, text)) progressChanged_ = true;
+}
+
+void WebMonitor::ShowStation(const ClientEntry& entry) {
+  StationView station;
+  station.socket = entry.socket;
+  station.name = entry.userName;
+  station.titles = columns_;
+  if (const GridRow* row = grid_.Find(entry.socket)) station.cells.assign(row->cells.begin(), row->cells.end());
+  if (HasClients()) server_->Broadcast(StationMessage(station));
+}
+
 void WebMonitor::OnTick() {
   GridModel::Changes changes = grid_.TakeChanges();  // taken even without clients, so none pile up
   if (!HasClients()) return;
   if (!changes.Empty()) server_->Broadcast(GridMessage(changes));
   if (consoleChanged_) PublishConsole();
-  const int peak = sources_.peakUsers ? sources_.peakUsers() : 0;
-  server_->Broadcast(StatsMessage(StatisticsFields(statistics_, peak, clock_.Now(), statisticsLabels_)));
+  PublishStatistics();
   if (treeChanged_) server_->Broadcast(TreeMessage(tree_.roots()));
   treeChanged_ = false;
+  if (progressChanged_) server_->Broadcast(ProgressMessage(progress_));
+  progressChanged_ = false;
   PublishTitle();
+}
+
+void WebMonitor::PublishStatistics() {
+  const int peak = sources_.peakUsers ? sources_.peakUsers() : 0;
+  server_->Broadcast(StatsMessage(StatisticsFields(statistics_, peak, clock_.Now(), statisticsLabels_)));
+}
+
+void WebMonitor::PublishServiceState() {
+  PublishTitle();
+  if (!HasClients()) return;
+  server_->Broadcast(TreeMessage(tree_.roots()));
+  treeChanged_ = false;
+  PublishStatistics();
+}
+
+ToolbarState WebMonitor::Toolbar() const {
+  const bool running = sources_.running && sources_.running();
+  return MakeToolbar(running, sources_.links ? sources_.links() : std::array<int, kIndicatorLinks>{});
 }
 
 void WebMonitor::PublishTitle() {
   const std::string title = sources_.title ? sources_.title() : std::string();
   const bool running = sources_.running && sources_.running();
-  if (title == sentTitle_ && running == sentRunning_) return;
+  const ToolbarState toolbar = Toolbar();
+  if (title == sentTitle_ && running == sentRunning_ && toolbar == sentToolbar_) return;
   sentTitle_ = title;
   sentRunning_ = running;
-  if (HasClients()) server_->Broadcast(TitleMessage(title, running));
+  sentToolbar_ = toolbar;
+  if (HasClients()) server_->Broadcast(TitleMessage(title, running, toolbar));
 }
 
 MonitorView WebMonitor::View() const {
   MonitorView view;
   view.title = sources_.title ? sources_.title() : std::string();
   view.running = sources_.running && sources_.running();
+  view.toolbar = Toolbar();
+  view.texts = &texts_;
+  view.progress = &progress_;
   view.columns = columns_;
   view.grid = &grid_.rows();
   view.stats = StatisticsFields(statistics_, sources_.peakUsers ? sources_.peakUsers() : 0, clock_.Now(),

@@ -1,6 +1,7 @@
 #pragma once
 // The monitor events of the caster feeding the web monitor: the shell's output log and workspace
 // tree, the connection grid and the statistics, pushed to the event sockets of the monitor server.
+#include <array>
 #include <functional>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@ class WebMonitor : public ShellMonitor {
     std::function<std::string()> title;
     std::function<bool()> running;
     std::function<int()> peakUsers;  // SYSTEMSERVER "TOTAL"
+    std::function<std::array<int, kIndicatorLinks>()> links;  // connected flags of link slots 0 to 3
   };
 
   WebMonitor(OutputLog& log, WorkspaceTree& tree, const Clock& clock);
@@ -27,6 +29,7 @@ class WebMonitor : public ShellMonitor {
   void SetColumns(std::vector<std::string> columns) { columns_ = std::move(columns); }
   void SetStatisticsLabels(DialogTexts labels) { statisticsLabels_ = std::move(labels); }
   void SetMounts(const MountList* mounts) { grid_.SetMounts(mounts); }
+  void SetPageTexts(PageTexts texts) { texts_ = std::move(texts); }
   // The server that events go to; null stops them.
   void SetServer(MonitorServer* server) { server_ = server; }
 
@@ -34,6 +37,10 @@ class WebMonitor : public ShellMonitor {
   void OnStatistics(const Statistics& statistics) override;
   void OnNotice(const std::string& text) override;
   void OnReceived(uint32_t socket, const uint8_t* bytes, size_t count) override;
+  void OnProgress(int code, int value, const std::string& text) override;
+
+  // The station dialog (1532) on a connection, shown on every monitor page.
+  void ShowStation(const ClientEntry& entry);
 
   // The debug console; its changes are sent once per tick, an opening at once.
   ConsoleModel& console() { return console_; }
@@ -41,14 +48,18 @@ class WebMonitor : public ShellMonitor {
 
   // Once per tick: one batch of grid changes, the statistics, and the tree and title when changed.
   void OnTick();
-  // Sends the title when it or the running state changed (after a start or stop).
+  // Sends the title when it, the running state or a link indicator changed.
   void PublishTitle();
+  // After a start or stop: title, tree and statistics at once rather than at the next tick.
+  void PublishServiceState();
 
   MonitorView View() const;
   const GridModel& grid() const { return grid_; }
 
  private:
   bool HasClients() const;
+  ToolbarState Toolbar() const;
+  void PublishStatistics();
 
   const OutputLog& log_;
   const WorkspaceTree& tree_;
@@ -64,4 +75,8 @@ class WebMonitor : public ShellMonitor {
   bool consoleChanged_ = false;
   std::string sentTitle_;
   bool sentRunning_ = false;
+  ToolbarState sentToolbar_;
+  PageTexts texts_;
+  ProgressBar progress_;
+  bool progressChanged_ = false;
 };

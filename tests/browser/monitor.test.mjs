@@ -123,18 +123,36 @@ try {
   check(true, 'a double-clicked log row opens the console on its connection');
   await page.screenshot({ path: path.join(shots, 'monitor-console.png') });
 
+  // A right-button double-click shows the station dialog of that row's connection.
+  await page.locator('.grid-row')
+    .filter({ has: page.locator('span:nth-child(3)', { hasText: 'SRC1' }) }).dblclick({ button: 'right' });
+  await page.waitForSelector('#station[open]', { timeout: DEADLINE_MS });
+  check((await page.locator('#station .station-cells').textContent()).includes('SRC1'),
+    'the station dialog shows the connection');
+  await page.screenshot({ path: path.join(shots, 'monitor-station.png') });
+  await page.click('#station button[value=ok]');
+  check(!(await page.locator('#station').evaluate((d) => d.open)), 'OK hides the station dialog');
+  const indicators = await page.locator('#links span').evaluateAll((s) => s.map((i) => i.className));
+  check(indicators.length === 4 && indicators.every((c) => c === ''), 'four link indicators, dark while no link is up');
+
   await page.click('#stop');
   await page.waitForFunction(() => !document.querySelector('#start').disabled, null, { timeout: DEADLINE_MS });
   check(await page.locator('#stop').isDisabled(), 'stop from the toolbar');
   await page.waitForFunction(() => document.querySelectorAll('.grid-row:not([hidden])').length === 0, null,
     { timeout: DEADLINE_MS });
   check(true, 'the stop closes every connection and empties the grid');
+  await page.waitForFunction(() => [...document.querySelectorAll('#stats div')]
+    .some((d) => d.textContent === '在线用户数0'), null, { timeout: DEADLINE_MS });
+  check(true, 'the statistics show nobody online once stopped');
   const red = await page.locator('.log *').evaluateAll((rows) => rows.map((r) => getComputedStyle(r).color));
   check(red.length > 0, 'log rows are shown');
   await page.screenshot({ path: path.join(shots, 'monitor-stopped.png') });
   await page.click('#start');
   await page.waitForFunction(() => !document.querySelector('#stop').disabled, null, { timeout: DEADLINE_MS });
   check(true, 'start from the toolbar');
+  await page.waitForFunction(() => document.querySelector('#tree').textContent.includes('[RTCM30]'), null,
+    { timeout: DEADLINE_MS });
+  check(true, 'the tree shows its format groups again after the start');
   await page.screenshot({ path: path.join(shots, 'monitor-started.png') });
 } catch (error) {
   console.error(error.message);

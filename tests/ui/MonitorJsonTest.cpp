@@ -42,6 +42,8 @@ TEST(MonitorJsonTest, StatisticsStripTexts) {
   EXPECT_EQ(translated.front().label, "Service start");
   EXPECT_EQ(translated.back().label, "运行时间");
   EXPECT_EQ(StatisticsFields(Statistics{}, 0, {}).back().text, "");  // never started
+  s.stopTime = {2015, 2, 0, 2, 9, 6, 8};  // stopped: the running time stands at the stop
+  EXPECT_EQ(StatisticsFields(s, 42, {2015, 2, 0, 3, 10, 6, 9}).back().text, "0:01:01");
 }
 
 TEST(MonitorJsonTest, CloseRequestBody) {
