@@ -9,7 +9,11 @@ peak resident memory (/proc/PID/status VmHWM), stops the caster by its PID
 
   python3 bench/load_1000_rovers.py [--binary build/KavroServer]
       [--load-tool build/ntrip_load] [--rovers 1000] [--duration 20]
-      [-- extra load tool options, e.g. --user u%d --password p --gga]
+      [--monitor] [--browser] [-- extra load tool options, e.g. --user u%d --password p --gga]
+
+--monitor turns the web monitor on (a free loopback port); --browser also keeps the monitor page open
+in headless Chromium for the whole load (bench/monitor_page.mjs), which scrolls through the grid once
+all rovers are listed and reports its longest frame gap. Comparing the two gives the monitor's cost.
 """
 import argparse
 import json
@@ -52,6 +56,9 @@ def main():
     parser.add_argument("--duration", type=float, default=20)
     parser.add_argument("--rate", type=int, default=2000, help="bytes per second per source")
     parser.add_argument("--chunk", type=int, default=200, help="bytes per write")
+    parser.add_argument("--monitor", action="store_true", help="web monitor on")
+    parser.add_argument("--browser", action="store_true", help="monitor page open in headless Chromium")
+    parser.add_argument("--screenshot", default="", help="with --browser: PNG of the scrolled grid")
     parser.add_argument("extra", nargs="*", help="more load tool options (after --)")
     args = parser.parse_args()
 
@@ -60,10 +67,12 @@ def main():
     resource.setrlimit(resource.RLIMIT_NOFILE, (hard, hard))
 
     port = free_port()
+    monitor_port = free_port() if args.monitor or args.browser else 0
+    page = None
     with tempfile.TemporaryDirectory(prefix="kavro-bench-") as work:
         os.makedirs(os.path.join(work, "INI"))
         with open(os.path.join(work, "INI", "KavroServer.INI"), "w") as f:
-            f.write(f"[SYSTEMSERVER]\nPORT={port}\nPORT2=0\n")
+            f.write(f"[SYSTEMSERVER]\nPORT={port}\nPORT2=0\n[MONITOR]\nPORT={monitor_port}\n")
         output = open(os.path.join(work, "caster-output.txt"), "w")
         caster = subprocess.Popen([args.binary, "--dir", work], stdout=output, stderr=subprocess.STDOUT)
         result = None
@@ -79,6 +88,12 @@ def main():
                        "--rate", str(args.rate), "--chunk", str(args.chunk)] + args.extra
             started = time.monotonic()
             load = subprocess.Popen(command, stdout=subprocess.PIPE, text=True)
+            if args.browser:
+                script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "monitor_page.mjs")
+                page = subprocess.Popen(["node", script, f"http://127.0.0.1:{monitor_port}/",
+                                         str(args.rovers), str(args.duration)]
+                                        + ([args.screenshot] if args.screenshot else []),
+                                        stdout=subprocess.PIPE, text=True)
             # Read the caster's figures while the load runs, in case it ends early.
             user1, sys1, peak = user0, sys0, 0
             while load.poll() is None:
@@ -91,6 +106,7 @@ def main():
                 user1, sys1 = cpu_seconds(caster.pid)
                 peak = max(peak, status_kib(caster.pid, "VmHWM"))
             report = load.stdout.read()
+            page_report = page.communicate(timeout=60)[0] if page else ""
             try:
                 result = json.loads(report)
             except json.JSONDecodeError:
@@ -124,6 +140,12 @@ def main():
     print(f"caster CPU time during the load: {cpu:.2f} s (user {user1 - user0:.2f}, system "
           f"{sys1 - sys0:.2f}) over {wall:.1f} s wall, {100 * cpu / wall:.1f}% of one core")
     print(f"caster peak RSS (VmHWM): {peak / 1024:.1f} MiB")
+    if args.monitor or args.browser:
+        print("web monitor on" + (", one browser attached" if args.browser else ", no browser attached"))
+    if page_report:
+        shown = json.loads(page_report.strip().splitlines()[-1])
+        print(f"monitor page: {shown['rows']} rows listed, scrolled in {shown['steps']} screens, longest "
+              f"frame gap {shown['maxFrameGapMs']} ms, {shown['longTasks']} long tasks")
     for message, count in result["errors"].items():
         print(f"load tool error x{count}: {message}")
     print(f"load tool result: {'PASS' if result['passed'] else 'FAIL'}")

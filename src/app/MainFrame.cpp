@@ -5,6 +5,7 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <chrono>
+#include <fstream>
 
 #include "app/HostInfo.h"
 #include "app/WindowTitle.h"
@@ -21,6 +22,14 @@ constexpr int kTextService = 62450;  // server address, server started, started,
 constexpr int kDefaultPort = 6060;
 constexpr auto kAcceptRetry = std::chrono::milliseconds(200);
 constexpr auto kTickPeriod = std::chrono::seconds(1);
+
+// The largest listen backlog the system grants (net.core.somaxconn), SOMAXCONN when unreadable.
+int ListenBacklog() {
+  std::ifstream file("/proc/sys/net/core/somaxconn");
+  int backlog = 0;
+  if (file >> backlog && backlog > 0) return backlog;
+  return SOMAXCONN;
+}
 
 }  // namespace
 
@@ -131,11 +140,13 @@ int CMainFrame::StartService() {
   windowTitle_ = RunningTitle(settings.name, settings.masterSlave, gybl_.textList[1], gybl_.versionText,
                               settings.port, settings.port2);
 
-  m_sockListen1 = OpenListener("m_sockListen1", settings.port, 15, true);
+  // The system's largest backlog: with a short one, a burst of rovers logging in at once (every rover
+  // of a network after the caster restarts) waits for SYN retries of a second and more.
+  m_sockListen1 = OpenListener("m_sockListen1", settings.port, ListenBacklog(), true);
   if (!m_sockListen1) return 0;
   StartAccept(m_sockListen1);
   if (settings.port2 != 0) {
-    m_sockListen2 = OpenListener("m_sockListen2", settings.port2, 5, false);
+    m_sockListen2 = OpenListener("m_sockListen2", settings.port2, ListenBacklog(), false);
     if (!m_sockListen2) return 0;
     StartAccept(m_sockListen2);
   }

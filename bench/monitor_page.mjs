@@ -1,0 +1,62 @@
+// Keeps the web monitor open in headless Chromium for a while, as an operator would, and measures
+// how the page copes: it waits for the grid to hold ROWS rows, then scrolls through the grid, one
+// screen a step, and reports the longest gap between two animation frames while doing so. Loopback
+// only; stops by itself after SECONDS, or right after the scroll with --leave.
+//   node bench/monitor_page.mjs [--leave] URL ROWS SECONDS [SCREENSHOT]
+// Prints one JSON line: {rows, steps, maxFrameGapMs, longTasks, seconds}.
+import { chromium } from 'playwright-core';
+
+const leave = process.argv.includes('--leave');
+const [url, rowsWanted, seconds, screenshot] = process.argv.slice(2).filter((a) => a !== '--leave');
+const host = new URL(url).hostname;
+if (!['127.0.0.1', 'localhost', '[::1]'].includes(host)) {
+  console.error('loopback addresses only');
+  process.exit(2);
+}
+const deadline = Date.now() + Number(seconds) * 1000;
+const browser = await chromium.launch({
+  executablePath: process.env.KAVRO_CHROMIUM ?? '/usr/bin/chromium',
+  args: ['--no-sandbox', '--disable-background-networking'],
+});
+let result = { rows: 0, steps: 0, maxFrameGapMs: 0, longTasks: 0, seconds: 0 };
+const started = Date.now();
+try {
+  const page = await browser.newPage({ viewport: { width: 1400, height: 800 } });
+  await page.goto(url);
+  await page.waitForSelector('#link.online', { timeout: 20000 });
+  // Rows known to the page: the grid's spacer is one row height per row.
+  const rows = () => page.evaluate(() => Math.round(document.querySelector('#grid-spacer').offsetHeight / 20));
+  while ((await rows()) < Number(rowsWanted) && Date.now() < deadline) await page.waitForTimeout(250);
+  result.rows = await rows();
+  // Scroll the whole grid a screen at a time, timing the frames in the page itself.
+  const scrolled = await page.evaluate(async () => {
+    const body = document.querySelector('#grid-body');
+    let longTasks = 0;
+    new PerformanceObserver((list) => { longTasks += list.getEntries().length; })
+      .observe({ type: 'longtask', buffered: false });
+    let last = performance.now();
+    let maxGap = 0;
+    let steps = 0;
+    while (body.scrollTop + body.clientHeight < body.scrollHeight - 1) {
+      body.scrollTop += body.clientHeight;
+      await new Promise((r) => requestAnimationFrame(r));
+      const now = performance.now();
+      maxGap = Math.max(maxGap, now - last);
+      last = now;
+      steps += 1;
+    }
+    const lastRow = [...document.querySelectorAll('.grid-row:not([hidden])')].pop()?.textContent ?? '';
+    return { steps, maxGap, longTasks, lastRow };
+  });
+  result.steps = scrolled.steps;
+  result.maxFrameGapMs = Math.round(scrolled.maxGap);
+  result.longTasks = scrolled.longTasks;
+  result.lastRowShown = scrolled.lastRow.length > 0;
+  if (screenshot) await page.screenshot({ path: screenshot });
+  // Then stay attached, receiving the events, until the time is up.
+  while (!leave && Date.now() < deadline) await page.waitForTimeout(250);
+} finally {
+  await browser.close();
+}
+result.seconds = (Date.now() - started) / 1000;
+console.log(JSON.stringify(result));
