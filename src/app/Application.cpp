@@ -12,6 +12,7 @@
 #include "app/CasterSteps.h"
 #include "app/HostInfo.h"
 #include "app/KavroGyBl.h"
+#include "app/LanguageInstall.h"
 #include "app/Locale.h"
 #include "app/MainFrame.h"
 #include "app/OutputLog.h"
@@ -168,6 +169,8 @@ int RunCaster(const std::string& programDirectory) {
     monitor.OnLogLine(LogRecord{{}, "Other User Runing", kLogRed});
     return 1;
   }
+  if (const std::string error = InstallLanguageFile(programDirectory); !error.empty())
+    monitor.OnLogLine(LogRecord{{}, error, kLogRed});
 
   NL_QQwry ipLocation;
   ipLocation.Open(IpLocationFilePath(programDirectory));  // a missing file leaves locations empty
