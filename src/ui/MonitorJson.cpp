@@ -88,6 +88,7 @@ json::object StateObject(const MonitorView& view) {
   return {{"title", Text(view.title)},
           {"running", view.running},
           {"columns", Strings(view.columns)},
+          {"tabs", Strings(view.tabs)},
           {"grid", std::move(grid)},
           {"stats", StatsJson(view.stats)},
           {"log", std::move(log)},

@@ -2,6 +2,7 @@
 
 #include "core/ClientEntry.h"
 #include "ui/MonitorServer.h"
+#include "ui/SettingsFormJson.h"
 
 WebMonitor::WebMonitor(OutputLog& log, WorkspaceTree& tree, const Clock& clock)
     : ShellMonitor(log, tree), log_(log), tree_(tree), clock_(clock) {
@@ -53,9 +54,22 @@ void WebMonitor::PublishTitle() {
   const std::string title = sources_.title ? sources_.title() : std::string();
   const bool running = sources_.running && sources_.running();
   if (title == sentTitle_ && running == sentRunning_) return;
+  const bool runningChanged = running != sentRunning_;
   sentTitle_ = title;
   sentRunning_ = running;
-  if (HasClients()) server_->Broadcast(TitleMessage(title, running));
+  if (!HasClients()) return;
+  server_->Broadcast(TitleMessage(title, running));
+  if (runningChanged) server_->Broadcast(SettingsEventMessage(settingsForm_.Enabled(running), running));
+}
+
+std::string WebMonitor::SettingsState(std::vector<SettingsFieldError> errors) const {
+  SettingsFormView view;
+  view.texts = settingsTexts_;
+  view.values = &settingsForm_.values();
+  view.running = sources_.running && sources_.running();
+  view.enabled = settingsForm_.Enabled(view.running);
+  view.errors = std::move(errors);
+  return SettingsFormJson(view);
 }
 
 MonitorView WebMonitor::View() const {
@@ -63,6 +77,7 @@ MonitorView WebMonitor::View() const {
   view.title = sources_.title ? sources_.title() : std::string();
   view.running = sources_.running && sources_.running();
   view.columns = columns_;
+  view.tabs = tabs_;
   view.grid = &grid_.rows();
   view.stats = StatisticsFields(statistics_, sources_.peakUsers ? sources_.peakUsers() : 0, clock_.Now(),
                                 statisticsLabels_);
