@@ -5,6 +5,7 @@ import { GridView } from './grid.js';
 import { LogView } from './log.js';
 import { renderTree } from './tree.js';
 import { renderStats } from './stats.js';
+import { SettingsView, setupTabs, showTabCaptions } from './settings.js';
 
 const $ = (id) => document.getElementById(id);
 const RECONNECT_MS = 2000;
@@ -15,6 +16,12 @@ const grid = new GridView($('grid-head'), $('grid-body'), $('grid-spacer'), (soc
 const console_ = new ConsoleView($('console'), post);
 const log = new LogView($('log'), (name) => post('/api/console/open', { name }));
 grid.onOpen = (socket) => console_.open(socket);
+const settings = new SettingsView($('settings-view'));
+const tabs = document.querySelector('.tabs');
+setupTabs(tabs, { settings: [$('settings-view')], grid: [$('grid-view'), $('stats')] }, (name) => {
+  if (name === 'settings') settings.open();
+  if (name === 'grid') grid.schedule();
+});
 
 async function post(path, body) {
   const response = await fetch(path, {
@@ -35,6 +42,7 @@ function showTitle(title, running) {
 const handlers = {
   snapshot(m) {
     showTitle(m.title, m.running);
+    showTabCaptions(tabs, m.tabs);
     grid.setColumns(m.columns);
     grid.reset(m.grid);
     log.reset(m.log);
@@ -47,6 +55,7 @@ const handlers = {
   tree: (m) => renderTree($('tree'), m.tree),
   title: (m) => showTitle(m.title, m.running),
   console: (m) => console_.show(m),
+  settings: (m) => settings.onEvent(m),
   notice: (m) => log.apply({ time: '', name: '', text: m.text, colour: 255 }, false),
 };
 
