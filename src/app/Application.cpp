@@ -51,6 +51,8 @@ constexpr int kTextTabs = 62449;  // the view tabs: settings, grid, map
 SettingsAnswer SettingsAction(CKavroGyBl& gybl, CMainFrame& frame, WebMonitor& monitor,
                               std::string_view action, std::string_view body) {
   const bool running = gybl.serviceRunning != 0;
+  SettingsForm& form = monitor.settingsForm();
+  if (!form.initialised()) form.Initialise(gybl.settings, gybl.clock().Now());
   if (action == "stop") {
     if (!running) return {409, R"({"error":"service stopped"})"};
     frame.StopService();
@@ -61,9 +63,8 @@ SettingsAnswer SettingsAction(CKavroGyBl& gybl, CMainFrame& frame, WebMonitor& m
   if (action == "start" && running) return {409, R"({"error":"service running"})"};
   std::map<int, std::string> entries;
   if (!ParseSettingsBody(body, entries)) return {400, R"({"error":"body needs values"})"};
-  std::vector<SettingsFieldError> errors =
-      SaveSettingsForm(monitor.settingsForm(), entries, running, gybl.settings, gybl.settingsFile,
-                       gybl.programDirectory, gybl.clock().Now());
+  std::vector<SettingsFieldError> errors = SaveSettingsForm(
+      form, entries, running, gybl.settings, gybl.settingsFile, gybl.programDirectory, gybl.clock().Now());
   if (action == "start") {
     frame.StartService();  // as started by the user, with the ports just saved
     monitor.PublishTitle();
