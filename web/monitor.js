@@ -5,6 +5,7 @@ import { GridView } from './grid.js';
 import { LogView } from './log.js';
 import { renderTree } from './tree.js';
 import { renderStats } from './stats.js';
+import { SettingsView, setupTabs, showTabCaptions } from './settings.js';
 
 const $ = (id) => document.getElementById(id);
 const RECONNECT_MS = 2000;
@@ -16,6 +17,12 @@ const console_ = new ConsoleView($('console'), post);
 const log = new LogView($('log'), (name) => post('/api/console/open', { name }));
 grid.onOpen = (socket) => console_.open(socket);
 grid.onStation = (socket) => post('/api/station/open', { socket });
+const settings = new SettingsView($('settings-view'));
+const tabs = document.querySelector('.tabs');
+setupTabs(tabs, { settings: [$('settings-view')], grid: [$('grid-view'), $('stats')] }, (name) => {
+  if (name === 'settings') settings.open();
+  if (name === 'grid') grid.schedule();
+});
 
 async function post(path, body) {
   const response = await fetch(path, {
@@ -51,11 +58,6 @@ function applyDialog(root, dialog) {
 
 function applyTexts(texts) {
   if (!texts) return;
-  const tabs = texts.tabs ?? [];
-  for (const tab of document.querySelectorAll('.tab[data-index]')) {
-    const text = tabs[Number(tab.dataset.index)];
-    if (text) tab.textContent = text;
-  }
   applyDialog($('console'), texts.console);
   applyDialog($('station'), texts.station);
 }
@@ -90,6 +92,7 @@ const handlers = {
   snapshot(m) {
     applyTexts(m.texts);
     showTitle(m.title, m.running, m.toolbar);
+    showTabCaptions(tabs, m.tabs);
     showProgress(m.progress);
     grid.setColumns(m.columns);
     grid.reset(m.grid);
@@ -105,6 +108,7 @@ const handlers = {
   progress: showProgress,
   station: showStation,
   console: (m) => console_.show(m),
+  settings: (m) => settings.onEvent(m),
   notice: (m) => log.apply({ time: '', name: '', text: m.text, colour: 255 }, false),
 };
 

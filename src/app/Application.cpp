@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <string_view>
 #include <utility>
 
 #include "app/CasterSteps.h"
@@ -36,12 +38,41 @@
 #include "ui/GridModel.h"
 #include "ui/HttpAccess.h"
 #include "ui/MonitorServer.h"
+#include "ui/SettingsActions.h"
+#include "ui/SettingsFormJson.h"
 #include "ui/StatisticsView.h"
 #include "ui/WebMonitor.h"
 
 namespace {
 
 constexpr int kTextProgramName = 62451;
+constexpr int kTextTabs = 62449;  // the view tabs: settings, grid, map
+
+// The settings form's actions: save; save and start the service; stop it. Each answers with the
+// form's state, after a save with the fields that failed their check.
+SettingsAnswer SettingsAction(CKavroGyBl& gybl, CMainFrame& frame, WebMonitor& monitor,
+                              std::string_view action, std::string_view body) {
+  const bool running = gybl.serviceRunning != 0;
+  SettingsForm& form = monitor.settingsForm();
+  if (!form.initialised()) form.Initialise(gybl.settings, gybl.clock().Now());
+  if (action == "stop") {
+    if (!running) return {409, R"({"error":"service stopped"})"};
+    frame.StopService();
+    monitor.PublishTitle();
+    return {200, monitor.SettingsState()};
+  }
+  if (action != "save" && action != "start") return {404, R"({"error":"not found"})"};
+  if (action == "start" && running) return {409, R"({"error":"service running"})"};
+  std::map<int, std::string> entries;
+  if (!ParseSettingsBody(body, entries)) return {400, R"({"error":"body needs values"})"};
+  std::vector<SettingsFieldError> errors = SaveSettingsForm(
+      form, entries, running, gybl.settings, gybl.settingsFile, gybl.programDirectory, gybl.clock().Now());
+  if (action == "start") {
+    frame.StartService();  // as started by the user, with the ports just saved
+    monitor.PublishTitle();
+  }
+  return {200, monitor.SettingsState(std::move(errors))};
+}
 
 // The operator's actions of the web monitor, carried out on the main thread.
 MonitorHandlers MonitorActions(CKavroGyBl& gybl, CMainFrame& frame, WebMonitor& monitor) {
@@ -105,6 +136,14 @@ MonitorHandlers MonitorActions(CKavroGyBl& gybl, CMainFrame& frame, WebMonitor& 
   handlers.accountAdministration = [&gybl, &monitor] {
     gybl.steps().CountUsers();
     monitor.OnNotice("User administration: the account page is not built yet; accounts were recounted");
+  };
+  handlers.settingsState = [&gybl, &monitor] {
+    SettingsForm& form = monitor.settingsForm();
+    if (!form.initialised()) form.Initialise(gybl.settings, gybl.clock().Now());
+    return monitor.SettingsState();
+  };
+  handlers.settingsAction = [&gybl, &frame, &monitor](std::string_view action, std::string_view body) {
+    return SettingsAction(gybl, frame, monitor, action, body);
   };
   handlers.closeConnection = [&gybl, &frame](uint32_t socket) {
     if (FindClient(gybl.clientTable, socket) == nullptr) return false;
@@ -190,9 +229,10 @@ int RunCaster(const std::string& programDirectory) {
   gybl.LoadTexts(kTextGridColumns);
   monitor.SetColumns(GridColumnTitles(gybl.textList));
   monitor.SetStatisticsLabels(gybl.applyLanguageToDialog(kStatisticsDialog, StatisticsDialogTexts()));
-  gybl.LoadTexts(kTextViewTabs);
+  monitor.SetSettingsTexts(gybl.applyLanguageToDialog(kSettingsDialog, SettingsFormTexts()));
+  gybl.LoadTexts(kTextTabs);
+  monitor.SetTabs({gybl.textList[0], gybl.textList[1], gybl.textList[2]});
   PageTexts pageTexts;
-  pageTexts.tabs = {gybl.textList[0], gybl.textList[1], gybl.textList[2]};
   pageTexts.console = gybl.applyLanguageToDialog(kConsoleDialog, ConsoleDialogTexts());
   pageTexts.station = gybl.applyLanguageToDialog(kStationDialog, StationDialogTexts());
   monitor.SetPageTexts(std::move(pageTexts));

@@ -9,7 +9,6 @@
 
 constexpr int kConsoleDialog = 142;
 constexpr int kStationDialog = 150;
-constexpr int kTextViewTabs = 62449;
 constexpr int kIndicatorLinks = 4;  // toolbar indicators 32804 to 32807: link slots 0 to 3
 
 struct ToolbarState {
@@ -27,9 +26,8 @@ ToolbarState MakeToolbar(bool running, const std::array<int, kIndicatorLinks>& s
 DialogTexts ConsoleDialogTexts();
 DialogTexts StationDialogTexts();
 
-// Captions of the page: the three view tabs (text 62449 parts 0 to 2) and the translated dialogs.
+// Captions of the dialogs drawn on the page, translated.
 struct PageTexts {
-  std::vector<std::string> tabs;
   DialogTexts console;
   DialogTexts station;
 };

@@ -89,7 +89,7 @@ json::object DialogJson(const DialogTexts& dialog) {
 }
 
 json::object TextsJson(const PageTexts& texts) {
-  return {{"tabs", Strings(texts.tabs)}, {"console", DialogJson(texts.console)}, {"station", DialogJson(texts.station)}};
+  return {{"console", DialogJson(texts.console)}, {"station", DialogJson(texts.station)}};
 }
 
 json::object ProgressJson(const ProgressBar& progress) {
@@ -113,6 +113,7 @@ json::object StateObject(const MonitorView& view) {
           {"texts", view.texts != nullptr ? TextsJson(*view.texts) : json::object()},
           {"progress", view.progress != nullptr ? ProgressJson(*view.progress) : json::object()},
           {"columns", Strings(view.columns)},
+          {"tabs", Strings(view.tabs)},
           {"grid", std::move(grid)},
           {"stats", StatsJson(view.stats)},
           {"log", std::move(log)},

@@ -23,6 +23,7 @@ struct MonitorView {
   const PageTexts* texts = nullptr;
   const ProgressBar* progress = nullptr;
   std::vector<std::string> columns;
+  std::vector<std::string> tabs;  // captions of the view tabs
   const std::map<uint32_t, GridRow>* grid = nullptr;
   std::vector<StatisticsField> stats;
   const std::vector<LogRow>* log = nullptr;
@@ -32,7 +33,7 @@ struct MonitorView {
 // The text with every invalid UTF-8 sequence replaced by U+FFFD.
 std::string ValidUtf8(std::string_view text);
 
-// GET /api/state: {title, running, columns, grid, stats, log, tree}.
+// GET /api/state: {title, running, columns, tabs, grid, stats, log, tree}.
 std::string StateJson(const MonitorView& view);
 // The first message on the event socket: the state with "type": "snapshot".
 std::string SnapshotMessage(const MonitorView& view);

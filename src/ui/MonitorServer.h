@@ -6,11 +6,18 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace boost::asio {
 class io_context;
 }
 struct MonitorState;
+
+// The answer of a settings request: an HTTP status and its JSON body.
+struct SettingsAnswer {
+  int status = 200;
+  std::string body;
+};
 
 // What the server asks of the caster; every call comes on the main thread.
 struct MonitorHandlers {
@@ -31,6 +38,10 @@ struct MonitorHandlers {
   std::function<bool(uint32_t socket)> openStation;
   // The user-administration command (32787).
   std::function<void()> accountAdministration;
+  // The settings form: its state (GET /api/settings), and the actions "save", "start" and "stop"
+  // with the request body (POST /api/settings/<action>).
+  std::function<std::string()> settingsState;
+  std::function<SettingsAnswer(std::string_view action, std::string_view body)> settingsAction;
 };
 
 struct MonitorOptions {

@@ -20,6 +20,7 @@ constexpr auto kRequestTimeout = std::chrono::seconds(30);
 constexpr size_t kBodyLimit = 64 * 1024;
 constexpr size_t kMaxFileBytes = 4 * 1024 * 1024;
 constexpr std::string_view kEventsPath = "/api/events";
+constexpr std::string_view kSettingsPrefix = "/api/settings/";
 constexpr size_t kMaxEventRead = 4096;  // the page sends nothing larger on its event socket
 
 Response MakeResponse(const HttpRequest& request, http::status status, std::string body,
@@ -81,6 +82,10 @@ Response Post(MonitorState& state, const HttpRequest& request, std::string_view 
   const MonitorHandlers& handlers = state.handlers;
   if (path == "/api/service/start") return Done(request, handlers.startService(), "service running");
   if (path == "/api/service/stop") return Done(request, handlers.stopService(), "service stopped");
+  if (path.starts_with(kSettingsPrefix) && handlers.settingsAction) {
+    SettingsAnswer answer = handlers.settingsAction(path.substr(kSettingsPrefix.size()), request.body());
+    return MakeResponse(request, static_cast<http::status>(answer.status), std::move(answer.body));
+  }
   if (path == "/api/connection/close") {
     uint32_t socket = 0;
     if (!ParseSocketBody(request.body(), socket))
@@ -138,6 +143,8 @@ Response Answer(MonitorState& state, const HttpRequest& request) {
     case http::verb::get:
     case http::verb::head:
       if (path == "/api/state") return MakeResponse(request, http::status::ok, state.handlers.state());
+      if (path == "/api/settings" && state.handlers.settingsState)
+        return MakeResponse(request, http::status::ok, state.handlers.settingsState());
       if (path == kEventsPath) return Status(request, http::status::upgrade_required, "WebSocket only");
       return StaticFile(state, request);
     default:

@@ -2,6 +2,7 @@
 
 #include "core/ClientEntry.h"
 #include "ui/MonitorServer.h"
+#include "ui/SettingsFormJson.h"
 
 WebMonitor::WebMonitor(OutputLog& log, WorkspaceTree& tree, const Clock& clock)
     : ShellMonitor(log, tree), log_(log), tree_(tree), clock_(clock) {
@@ -86,10 +87,23 @@ void WebMonitor::PublishTitle() {
   const bool running = sources_.running && sources_.running();
   const ToolbarState toolbar = Toolbar();
   if (title == sentTitle_ && running == sentRunning_ && toolbar == sentToolbar_) return;
+  const bool runningChanged = running != sentRunning_;
   sentTitle_ = title;
   sentRunning_ = running;
   sentToolbar_ = toolbar;
-  if (HasClients()) server_->Broadcast(TitleMessage(title, running, toolbar));
+  if (!HasClients()) return;
+  server_->Broadcast(TitleMessage(title, running, toolbar));
+  if (runningChanged) server_->Broadcast(SettingsEventMessage(settingsForm_.Enabled(running), running));
+}
+
+std::string WebMonitor::SettingsState(std::vector<SettingsFieldError> errors) const {
+  SettingsFormView view;
+  view.texts = settingsTexts_;
+  view.values = &settingsForm_.values();
+  view.running = sources_.running && sources_.running();
+  view.enabled = settingsForm_.Enabled(view.running);
+  view.errors = std::move(errors);
+  return SettingsFormJson(view);
 }
 
 MonitorView WebMonitor::View() const {
@@ -100,6 +114,7 @@ MonitorView WebMonitor::View() const {
   view.texts = &texts_;
   view.progress = &progress_;
   view.columns = columns_;
+  view.tabs = tabs_;
   view.grid = &grid_.rows();
   view.stats = StatisticsFields(statistics_, sources_.peakUsers ? sources_.peakUsers() : 0, clock_.Now(),
                                 statisticsLabels_);

@@ -10,6 +10,7 @@
 #include "ui/ConsoleModel.h"
 #include "ui/GridModel.h"
 #include "ui/MonitorJson.h"
+#include "ui/SettingsForm.h"
 
 class MonitorServer;
 
@@ -30,6 +31,9 @@ class WebMonitor : public ShellMonitor {
   void SetStatisticsLabels(DialogTexts labels) { statisticsLabels_ = std::move(labels); }
   void SetMounts(const MountList* mounts) { grid_.SetMounts(mounts); }
   void SetPageTexts(PageTexts texts) { texts_ = std::move(texts); }
+  // The captions of the view tabs (text 62449) and the translated texts of the settings form.
+  void SetTabs(std::vector<std::string> tabs) { tabs_ = std::move(tabs); }
+  void SetSettingsTexts(DialogTexts texts) { settingsTexts_ = std::move(texts); }
   // The server that events go to; null stops them.
   void SetServer(MonitorServer* server) { server_ = server; }
 
@@ -48,10 +52,15 @@ class WebMonitor : public ShellMonitor {
 
   // Once per tick: one batch of grid changes, the statistics, and the tree and title when changed.
   void OnTick();
-  // Sends the title when it, the running state or a link indicator changed.
+  // Sends the title when it, the running state or a link indicator changed; a changed running state
+  // also sends the settings form's enabling rules (message 1528 code 100).
   void PublishTitle();
   // After a start or stop: title, tree and statistics at once rather than at the next tick.
   void PublishServiceState();
+
+  // The settings form and its JSON (GET /api/settings and the answers of its actions).
+  SettingsForm& settingsForm() { return settingsForm_; }
+  std::string SettingsState(std::vector<SettingsFieldError> errors = {}) const;
 
   MonitorView View() const;
   const GridModel& grid() const { return grid_; }
@@ -66,6 +75,9 @@ class WebMonitor : public ShellMonitor {
   const Clock& clock_;
   Sources sources_;
   std::vector<std::string> columns_;
+  std::vector<std::string> tabs_;
+  DialogTexts settingsTexts_ = SettingsFormTexts();
+  SettingsForm settingsForm_;
   DialogTexts statisticsLabels_ = StatisticsDialogTexts();
   GridModel grid_;
   Statistics statistics_;

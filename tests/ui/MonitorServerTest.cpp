@@ -23,6 +23,7 @@
 #include "core/ntrip/Base64.h"
 #include "support/HttpClient.h"
 #include "ui/MonitorServer.h"
+#include "ui/SettingsForm.h"
 #include "ui/WebMonitor.h"
 
 namespace asio = boost::asio;
@@ -64,6 +65,11 @@ class MonitorServerTest : public ::testing::Test {
     handlers.startService = [] { return false; };
     handlers.stopService = [this] { return ++stops, true; };
     handlers.closeConnection = [](uint32_t socket) { return socket == 7; };
+    handlers.settingsState = [this] { return monitor->SettingsState(); };
+    handlers.settingsAction = [this](std::string_view action, std::string_view body) {
+      settingsCalls.push_back(std::string(action) + " " + std::string(body));
+      return SettingsAnswer{action == "start" ? 409 : 200, monitor->SettingsState({{kCtlDispNum, "bad"}})};
+    };
     server = std::make_unique<MonitorServer>(io, std::move(handlers));
   }
 
@@ -118,6 +124,8 @@ class MonitorServerTest : public ::testing::Test {
   std::thread runner;
   asio::io_context client;
   int stops = 0;
+  std::vector<std::string> settingsCalls;
+  bool running = false;
 };
 
 TEST_F(MonitorServerTest, StateHoldsTheGridLogAndStatistics) {
@@ -218,6 +226,54 @@ TEST_F(MonitorServerTest, ActionsAcceptOnlyTheMonitorsOwnOrigin) {
   beast::error_code error;
   ws.handshake(answer, Host(), "/api/events", error);
   EXPECT_EQ(answer.result(), http::status::forbidden);
+}
+
+TEST_F(MonitorServerTest, SettingsFormIsServedAndItsActionsKeepTheAccessRules) {
+  monitor->SetSources({[] { return std::string("T"); }, [this] { return running; }, [] { return 0; }, {}});
+  Settings settings;
+  settings.sqlPassword = "<b>pw";
+  monitor->settingsForm().Initialise(settings, clock.Now());
+  Start(Options("127.0.0.1", ""));
+
+  const json::value form = json::parse(Request(http::verb::get, "/api/settings").body());
+  EXPECT_EQ(form.at("texts").at("controls").at(1).at("id").as_int64(), kCtlPort);
+  EXPECT_EQ(form.at("texts").at("controls").at(1).at("text").as_string(), "服务PORT");
+  EXPECT_EQ(form.at("layout").as_array().size(), 4u);
+  EXPECT_EQ(form.at("values").at("1006").as_int64(), 6060);
+  EXPECT_EQ(form.at("values").at("1031").as_string(), "<b>pw");
+  EXPECT_EQ(form.at("values").at("1015").as_string(), "2015/ 2/ 2  9: 5: 7");
+  EXPECT_TRUE(form.at("enabled").at("1006").as_bool());
+  EXPECT_FALSE(form.at("enabled").at("1037").as_bool());
+
+  EXPECT_EQ(Request(http::verb::post, "/api/settings/save", "http://evil.example", "", "{}").result(),
+            http::status::forbidden);
+  EXPECT_TRUE(settingsCalls.empty());
+  const Response saved =
+      Request(http::verb::post, "/api/settings/save", "http://" + Host(), "", R"({"values":{}})");
+  EXPECT_EQ(saved.result(), http::status::ok);
+  EXPECT_EQ(json::parse(saved.body()).at("errors").at(0).at("id").as_int64(), kCtlDispNum);
+  EXPECT_EQ(Request(http::verb::post, "/api/settings/start").result(), http::status::conflict);
+  EXPECT_EQ(settingsCalls, (std::vector<std::string>{R"(save {"values":{}})", "start "}));
+
+  // A change of the service state sends the enabling rules to the event sockets.
+  websocket::stream<tcp::socket> ws(Connect());
+  ws.handshake(Host(), "/api/events");
+  beast::flat_buffer buffer;
+  ws.read(buffer);
+  OnServer([this] {
+    running = true;
+    monitor->PublishTitle();
+  });
+  std::string message;
+  do {
+    buffer.clear();
+    ws.read(buffer);
+    message = beast::buffers_to_string(buffer.data());
+  } while (json::parse(message).at("type").as_string() != "settings");
+  const json::value event = json::parse(message);
+  EXPECT_TRUE(event.at("running").as_bool());
+  EXPECT_FALSE(event.at("enabled").at("1006").as_bool());
+  EXPECT_TRUE(event.at("enabled").at("1037").as_bool());
 }
 
 std::string Type(const std::string& message) {
