@@ -58,7 +58,7 @@ SettingsAnswer SettingsAction(CKavroGyBl& gybl, CMainFrame& frame, WebMonitor& m
   if (action == "stop") {
     if (!running) return {409, R"({"error":"service stopped"})"};
     frame.StopService();
-    monitor.PublishTitle();
+    monitor.PublishServiceState();
     return {200, monitor.SettingsState()};
   }
   if (action != "save" && action != "start") return {404, R"({"error":"not found"})"};
@@ -69,7 +69,7 @@ SettingsAnswer SettingsAction(CKavroGyBl& gybl, CMainFrame& frame, WebMonitor& m
       form, entries, running, gybl.settings, gybl.settingsFile, gybl.programDirectory, gybl.clock().Now());
   if (action == "start") {
     frame.StartService();  // as started by the user, with the ports just saved
-    monitor.PublishTitle();
+    monitor.PublishServiceState();
   }
   return {200, monitor.SettingsState(std::move(errors))};
 }

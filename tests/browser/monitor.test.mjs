@@ -1,26 +1,13 @@
 // The web monitor in headless Chromium, served by the real caster: the page loads, a source and a
-// rover (whose user name holds markup) appear in the grid, a log line shows in its colour, and the
-// service stops and starts from the toolbar. Screenshots go to the folder named on the command line.
+// rover (whose user name holds markup) appear in the grid, a log line shows in its colour, the
+// console and the station dialog open on a row, and the service stops and starts from the toolbar.
+// Screenshots go to the folder named on the command line.
 //   node tests/browser/monitor.test.mjs BINARY SCREENSHOT_DIR
-import { spawn } from 'node:child_process';
-import fs from 'node:fs';
 import net from 'node:net';
-import os from 'node:os';
 import path from 'node:path';
-import { chromium } from 'playwright-core';
+import { DEADLINE_MS, browserTest, check, freePort, programDirectory } from './support.mjs';
 
 const [binary, shots] = process.argv.slice(2);
-const CHROMIUM = process.env.KAVRO_CHROMIUM ?? '/usr/bin/chromium';
-const DEADLINE_MS = 10000;
-
-function freePort() {
-  return new Promise((resolve) => {
-    const server = net.createServer().listen(0, '127.0.0.1', () => {
-      const { port } = server.address();
-      server.close(() => resolve(port));
-    });
-  });
-}
 
 // A client socket that logs in with a request and keeps the connection.
 function login(port, request) {
@@ -31,36 +18,12 @@ function login(port, request) {
   });
 }
 
-function check(condition, what) {
-  if (!condition) throw new Error(`failed: ${what}`);
-  console.log(`ok: ${what}`);
-}
-
-const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'kavro-browser-'));
 const port = await freePort();
 const monitorPort = await freePort();
 const refusingPort = await freePort();  // the link slot's server: nobody listens there
-fs.mkdirSync(path.join(dir, 'INI'));
-fs.writeFileSync(path.join(dir, 'INI', 'KavroServer.INI'),
-  `[SYSTEMSERVER]\nPORT=${port}\n[MONITOR]\nPORT=${monitorPort}\n` +
+const dir = programDirectory(`[SYSTEMSERVER]\nPORT=${port}\n[MONITOR]\nPORT=${monitorPort}\n` +
   `[NET]\nUseNet=11\nIP1=127.0.0.1\nPORT1=${refusingPort}\n`);
-fs.mkdirSync(shots, { recursive: true });
-const caster = spawn(binary, ['--dir', dir], { stdio: ['ignore', 'pipe', 'inherit'] });
-let output = '';
-caster.stdout.on('data', (chunk) => { output += chunk; });
-const browser = await chromium.launch({
-  executablePath: CHROMIUM, args: ['--no-sandbox', '--disable-background-networking'],
-});
-const clients = [];
-let failed = false;
-let page;
-try {
-  const start = Date.now();
-  while (!output.includes(`PORT[${port}]`)) {
-    if (Date.now() - start > DEADLINE_MS) throw new Error('the caster did not start');
-    await new Promise((r) => setTimeout(r, 50));
-  }
-  page = await browser.newPage({ viewport: { width: 1400, height: 800 } });
+await browserTest({ binary, dir, ready: `PORT[${port}]`, shots, name: 'monitor' }, async ({ page, cleanups }) => {
   let dialogs = 0;
   page.on('dialog', async (dialog) => { dialogs += 1; await dialog.dismiss(); });
   await page.goto(`http://127.0.0.1:${monitorPort}/`);
@@ -68,13 +31,13 @@ try {
   check(await page.locator('#stop').isEnabled(), 'stop is enabled while the service runs');
 
   const source = await login(port, 'SOURCE pw /SRC1\r\nSource-Agent: NTRIP browser\r\n\r\n');
-  clients.push(source.socket);
+  cleanups.push(() => source.socket.destroy());
   check(source.reply.startsWith('ICY 200 OK'), 'the source is accepted');
   const markup = '<script>alert(1)</script>';
   const credentials = Buffer.from(`${markup}:pw`).toString('base64');
   const rover = await login(port,
     `GET /SRC1 HTTP/1.0\r\nUser-Agent: NTRIP browser\r\nAuthorization: Basic ${credentials}\r\n\r\n`);
-  clients.push(rover.socket);
+  cleanups.push(() => rover.socket.destroy());
   check(rover.reply.startsWith('ICY 200 OK'), 'the rover is accepted');
   // Like real clients both keep sending: a row shows a connection's name once its counters change.
   const gga = '$GPGGA,021505.00,4807.03800,N,01131.00000,E,4,08,0.9,545.4,M,0.0,M,1.0,0000*5C\r\n';
@@ -82,7 +45,7 @@ try {
     source.socket.write(Buffer.alloc(100, 0x41));
     rover.socket.write(gga);
   }, 250);
-  clients.push({ destroy: () => clearInterval(traffic) });
+  cleanups.push(() => clearInterval(traffic));
   const shown = Date.now();
   await page.waitForFunction(
     (name) => [...document.querySelectorAll('.grid-row')].some((r) => r.textContent.includes(name)),
@@ -154,16 +117,4 @@ try {
     { timeout: DEADLINE_MS });
   check(true, 'the tree shows its format groups again after the start');
   await page.screenshot({ path: path.join(shots, 'monitor-started.png') });
-} catch (error) {
-  console.error(error.message);
-  console.error(output.slice(-2000));
-  await page?.screenshot({ path: path.join(shots, 'monitor-failed.png') }).catch(() => {});
-  failed = true;
-} finally {
-  for (const socket of clients) socket.destroy();
-  await browser.close();
-  caster.kill('SIGTERM');
-  await new Promise((r) => caster.once('exit', r));
-  fs.rmSync(dir, { recursive: true, force: true });
-}
-process.exit(failed ? 1 : 0);
+});

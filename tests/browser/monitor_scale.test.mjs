@@ -4,23 +4,13 @@
 //   node tests/browser/monitor_scale.test.mjs CASTER LOAD_TOOL SCREENSHOT_DIR
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
-import net from 'node:net';
-import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
+import { freePort, programDirectory, startCaster } from './support.mjs';
 
 const [binary, loadTool, shots] = process.argv.slice(2);
 const ROVERS = 10000;
 const pageScript = path.join(path.dirname(fileURLToPath(import.meta.url)), '../../bench/monitor_page.mjs');
-
-function freePort() {
-  return new Promise((resolve) => {
-    const server = net.createServer().listen(0, '127.0.0.1', () => {
-      const { port } = server.address();
-      server.close(() => resolve(port));
-    });
-  });
-}
 
 function run(command, args) {
   const child = spawn(command, args, { stdio: ['ignore', 'pipe', 'inherit'] });
@@ -30,21 +20,14 @@ function run(command, args) {
   return { child, done, output: () => output };
 }
 
-const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'kavro-scale-'));
 const port = await freePort();
 const monitorPort = await freePort();
-fs.mkdirSync(path.join(dir, 'INI'));
-fs.writeFileSync(path.join(dir, 'INI', 'KavroServer.INI'),
-  `[SYSTEMSERVER]\nPORT=${port}\nPORT2=0\n[MONITOR]\nPORT=${monitorPort}\n[NET]\nUseNet=0\n`);
+const caster = startCaster(binary, programDirectory(
+  `[SYSTEMSERVER]\nPORT=${port}\nPORT2=0\n[MONITOR]\nPORT=${monitorPort}\n[NET]\nUseNet=0\n`));
 fs.mkdirSync(shots, { recursive: true });
-const caster = run(binary, ['--dir', dir]);
 let failed = false;
 try {
-  const start = Date.now();
-  while (!caster.output().includes(`PORT[${port}]`)) {
-    if (Date.now() - start > 10000) throw new Error('the caster did not start');
-    await new Promise((r) => setTimeout(r, 50));
-  }
+  await caster.waitFor(`PORT[${port}]`);
   // The rovers stay connected while the page lists and scrolls them; the load stops by itself.
   const load = run(loadTool, ['--port', String(port), '--sources', '1', '--rovers', String(ROVERS),
     '--rate', '400', '--chunk', '100', '--duration', '40', '--drain', '1', '--parallel', '256',
@@ -68,8 +51,6 @@ try {
   console.error(caster.output().slice(-2000));
   failed = true;
 } finally {
-  caster.child.kill('SIGTERM');
-  await caster.done;
-  fs.rmSync(dir, { recursive: true, force: true });
+  await caster.stop();
 }
 process.exit(failed ? 1 : 0);

@@ -3,25 +3,12 @@
 // service ports unlock when the service stops, and a start uses the port just typed.
 // Screenshots go to the folder named on the command line.
 //   node tests/browser/settings.test.mjs BINARY SCREENSHOT_DIR
-import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import net from 'node:net';
-import os from 'node:os';
 import path from 'node:path';
-import { chromium } from 'playwright-core';
+import { DEADLINE_MS, browserTest, check, freePort, programDirectory } from './support.mjs';
 
 const [binary, shots] = process.argv.slice(2);
-const CHROMIUM = process.env.KAVRO_CHROMIUM ?? '/usr/bin/chromium';
-const DEADLINE_MS = 10000;
-
-function freePort() {
-  return new Promise((resolve) => {
-    const server = net.createServer().listen(0, '127.0.0.1', () => {
-      const { port } = server.address();
-      server.close(() => resolve(port));
-    });
-  });
-}
 
 function connects(port) {
   return new Promise((resolve) => {
@@ -30,32 +17,13 @@ function connects(port) {
   });
 }
 
-function check(condition, what) {
-  if (!condition) throw new Error(`failed: ${what}`);
-  console.log(`ok: ${what}`);
-}
-
-const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'kavro-settings-'));
-const iniFile = path.join(dir, 'INI', 'KavroServer.INI');
-const autostart = path.join(dir, 'config', 'autostart', 'KavroServer.desktop');
 const port = await freePort();
 const monitorPort = await freePort();
 const refusingPort = await freePort();
-fs.mkdirSync(path.join(dir, 'INI'));
-fs.writeFileSync(iniFile,
+const dir = programDirectory(
   `[SYSTEMSERVER]\nPORT=${port}\n[MONITOR]\nPORT=${monitorPort}\n[NET]\nUseNet=11\nIP1=127.0.0.1\nPORT1=${refusingPort}\n`);
-fs.mkdirSync(shots, { recursive: true });
-// The log-on entry goes to the test's own folder, never to the user's.
-const caster = spawn(binary, ['--dir', dir], {
-  stdio: ['ignore', 'pipe', 'inherit'],
-  env: { ...process.env, XDG_CONFIG_HOME: path.join(dir, 'config') },
-});
-let output = '';
-caster.stdout.on('data', (chunk) => { output += chunk; });
-const browser = await chromium.launch({
-  executablePath: CHROMIUM, args: ['--no-sandbox', '--disable-background-networking'],
-});
-let failed = false;
+const iniFile = path.join(dir, 'INI', 'KavroServer.INI');
+const autostart = path.join(dir, 'config', 'autostart', 'KavroServer.desktop');
 let page;
 const field = (id) => page.locator(`.settings-row[data-id="${id}"] input`);
 const button = (id) => page.locator(`.settings-row[data-id="${id}"] button`);
@@ -65,13 +33,10 @@ async function act(id, action) {
     button(id).click(),
   ]);
 }
-try {
-  const start = Date.now();
-  while (!output.includes(`PORT[${port}]`)) {
-    if (Date.now() - start > DEADLINE_MS) throw new Error('the caster did not start');
-    await new Promise((r) => setTimeout(r, 50));
-  }
-  page = await browser.newPage({ viewport: { width: 1400, height: 800 } });
+// The log-on entry goes to the test's own folder, never to the user's.
+const env = { XDG_CONFIG_HOME: path.join(dir, 'config') };
+await browserTest({ binary, dir, env, ready: `PORT[${port}]`, shots, name: 'settings' }, async (test) => {
+  page = test.page;
   await page.goto(`http://127.0.0.1:${monitorPort}/`);
   await page.waitForSelector('#link.online', { timeout: DEADLINE_MS });
   check(await page.locator('.tab.active').textContent() === '详细情况', 'the grid tab is selected at start');
@@ -126,15 +91,4 @@ try {
   check(await connects(newPort), 'the start uses the port just typed');
   check(fs.readFileSync(iniFile, 'utf8').includes(`\nPORT=${newPort}`), 'and saved it first');
   await page.screenshot({ path: path.join(shots, 'monitor-settings.png') });
-} catch (error) {
-  console.error(error.message);
-  console.error(output.slice(-2000));
-  await page?.screenshot({ path: path.join(shots, 'settings-failed.png') }).catch(() => {});
-  failed = true;
-} finally {
-  await browser.close();
-  caster.kill('SIGTERM');
-  await new Promise((r) => caster.once('exit', r));
-  fs.rmSync(dir, { recursive: true, force: true });
-}
-process.exit(failed ? 1 : 0);
+});
