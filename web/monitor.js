@@ -3,6 +3,7 @@
 import { ConsoleView } from './console.js';
 import { GridView } from './grid.js';
 import { LogView } from './log.js';
+import { MapView } from './map.js';
 import { renderTree } from './tree.js';
 import { renderStats } from './stats.js';
 import { SettingsView, setupTabs, showTabCaptions } from './settings.js';
@@ -18,10 +19,13 @@ const log = new LogView($('log'), (name) => post('/api/console/open', { name }))
 grid.onOpen = (socket) => console_.open(socket);
 grid.onStation = (socket) => post('/api/station/open', { socket });
 const settings = new SettingsView($('settings-view'));
+const map = new MapView($('map-view'), post);
 const tabs = document.querySelector('.tabs');
-setupTabs(tabs, { settings: [$('settings-view')], grid: [$('grid-view'), $('stats')] }, (name) => {
+const views = { settings: [$('settings-view')], grid: [$('grid-view'), $('stats')], map: [$('map-view')] };
+setupTabs(tabs, views, (name) => {
   if (name === 'settings') settings.open();
   if (name === 'grid') grid.schedule();
+  if (name === 'map') map.open();
 });
 
 async function post(path, body) {
@@ -99,6 +103,7 @@ const handlers = {
     log.reset(m.log);
     renderStats($('stats'), m.stats);
     renderTree($('tree'), m.tree);
+    map.reset(m.map);
   },
   log: (m) => log.apply(m.row, m.cleared),
   grid: (m) => grid.apply(m.rows, m.removed),
@@ -109,6 +114,7 @@ const handlers = {
   station: showStation,
   console: (m) => console_.show(m),
   settings: (m) => settings.onEvent(m),
+  map: (m) => map.apply(m),
   notice: (m) => log.apply({ time: '', name: '', text: m.text, colour: 255 }, false),
 };
 

@@ -42,6 +42,8 @@
 #include "ui/SettingsFormJson.h"
 #include "ui/StatisticsView.h"
 #include "ui/WebMonitor.h"
+#include "ui/map/MapLoader.h"
+#include "ui/map/MapStartup.h"
 
 namespace {
 
@@ -145,6 +147,9 @@ MonitorHandlers MonitorActions(CKavroGyBl& gybl, CMainFrame& frame, WebMonitor& 
   handlers.settingsAction = [&gybl, &frame, &monitor](std::string_view action, std::string_view body) {
     return SettingsAction(gybl, frame, monitor, action, body);
   };
+  handlers.map = [&monitor](std::string_view method, std::string_view target, std::string_view body) {
+    return monitor.map().Request(method, target, body);
+  };
   handlers.closeConnection = [&gybl, &frame](uint32_t socket) {
     if (FindClient(gybl.clientTable, socket) == nullptr) return false;
     frame.OnSocketEvent(socket, kFdClose);
@@ -177,6 +182,7 @@ void StartMonitor(CKavroGyBl& gybl, const CMainFrame& frame, MonitorServer& serv
   options.bind = settings.monitorBind;
   options.port = settings.monitorPort;
   options.password = settings.monitorPassword;
+  options.imageOrigin = TileOrigin(settings.monitorTileUrl);
   options.webRoot =
       FindWebRoot(webOverride != nullptr ? webOverride : "", executableDirectory, gybl.programDirectory);
   std::string error;
@@ -256,6 +262,8 @@ int RunCaster(const std::string& programDirectory) {
   accounts.SetResumer([&frame](uint32_t socket) { frame.ResumeRequest(socket); });
   database.OpenLocalDatabase();
   accounts.areas.LoadWorkAreas();
+  MapLoader mapLoader([&io](std::function<void()> work) { boost::asio::post(io, std::move(work)); });
+  StartMapView(gybl, database, accounts.areas, monitor.map(), monitor, mapLoader);
 
   MonitorServer monitorServer(io, MonitorActions(gybl, frame, monitor));
   boost::asio::signal_set signals(io, SIGINT, SIGTERM);

@@ -153,6 +153,7 @@ Settings ReadSettings(const std::string& settingsFile, const std::string& relayF
   s.monitorPort = file.GetInt("MONITOR", "PORT", s.monitorPort);
   s.monitorBind = file.GetString("MONITOR", "BIND", s.monitorBind);
   s.monitorPassword = file.GetString("MONITOR", "PASSWORD", s.monitorPassword);
+  s.monitorTileUrl = file.GetString("MONITOR", "TileURL", s.monitorTileUrl);
   return s;
 }
 

@@ -88,6 +88,7 @@ struct Settings {
   int monitorPort = 6080;
   std::string monitorBind = "127.0.0.1";
   std::string monitorPassword;
+  std::string monitorTileUrl;  // "TileURL": the map's tile address template; empty fetches no tiles
   // USER.NAME
   RelaySettings relay;
 };

@@ -5,6 +5,7 @@
 #include "app/OutputLog.h"
 #include "app/WorkspaceTree.h"
 #include "core/Utf8.h"
+#include "ui/map/MapJson.h"
 
 namespace json = boost::json;
 
@@ -120,6 +121,12 @@ json::object StateObject(const MonitorView& view) {
           {"tree", view.tree != nullptr ? TreeJson(*view.tree) : json::array()}};
 }
 
+// The snapshot with the map view's part.
+json::object WithMap(json::object state, const MonitorView& view) {
+  if (view.map != nullptr) state["map"] = MapSnapshotJson(*view.map);
+  return state;
+}
+
 }  // namespace
 
 std::string ValidUtf8(std::string_view text) {
@@ -138,10 +145,10 @@ std::string ValidUtf8(std::string_view text) {
   return out;
 }
 
-std::string StateJson(const MonitorView& view) { return json::serialize(StateObject(view)); }
+std::string StateJson(const MonitorView& view) { return json::serialize(WithMap(StateObject(view), view)); }
 
 std::string SnapshotMessage(const MonitorView& view) {
-  json::object message = StateObject(view);
+  json::object message = WithMap(StateObject(view), view);
   message["type"] = "snapshot";
   return json::serialize(message);
 }

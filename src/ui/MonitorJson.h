@@ -13,6 +13,7 @@
 #include "ui/StatisticsView.h"
 
 struct LogRow;
+class MapMonitor;
 struct TreeNode;
 
 // Everything a snapshot shows.
@@ -28,6 +29,7 @@ struct MonitorView {
   std::vector<StatisticsField> stats;
   const std::vector<LogRow>* log = nullptr;
   const std::vector<TreeNode>* tree = nullptr;
+  const MapMonitor* map = nullptr;
 };
 
 // The text with every invalid UTF-8 sequence replaced by U+FFFD.

@@ -42,6 +42,8 @@ struct MonitorHandlers {
   // with the request body (POST /api/settings/<action>).
   std::function<std::string()> settingsState;
   std::function<SettingsAnswer(std::string_view action, std::string_view body)> settingsAction;
+  // The map view: a GET or POST under /api/map/ with the target after that prefix and the body.
+  std::function<SettingsAnswer(std::string_view method, std::string_view target, std::string_view body)> map;
 };
 
 struct MonitorOptions {
@@ -49,6 +51,7 @@ struct MonitorOptions {
   int port = 6080;       // 0 takes any free port
   std::string password;  // empty: no credentials asked, and only loopback addresses may be bound
   std::string webRoot;   // the page folder
+  std::string imageOrigin;  // an origin the page may show images from (map tiles); empty: none
   // Events waiting per event socket; a socket over it gets one fresh snapshot instead of the backlog.
   size_t queueLimit = 256;
 };

@@ -6,6 +6,8 @@
 
 #include "ui/HttpAccess.h"
 #include "ui/MonitorJson.h"
+#include "ui/map/LibraryFiles.h"
+#include "ui/map/MapMonitor.h"
 
 namespace asio = boost::asio;
 namespace beast = boost::beast;
@@ -65,7 +67,9 @@ Response Unauthorized(const MonitorState& state, const HttpRequest& request) {
 }
 
 Response StaticFile(const MonitorState& state, const HttpRequest& request) {
-  const std::string path = StaticFilePath(state.options.webRoot, request.target());
+  const std::string_view target = request.target();
+  const std::string path = target.starts_with(kLeafletPrefix) ? LibraryFilePath(state.options.webRoot, target)
+                                                              : StaticFilePath(state.options.webRoot, target);
   if (path.empty()) return Status(request, http::status::not_found, "not found");
   std::ifstream file(path, std::ios::binary);
   std::ostringstream text;
@@ -74,6 +78,10 @@ Response StaticFile(const MonitorState& state, const HttpRequest& request) {
     return Status(request, http::status::not_found, "not found");
   Response response = MakeResponse(request, http::status::ok, text.str(), ContentTypeOf(path));
   response.set(http::field::cache_control, "no-cache");
+  // Map pictures come as data: addresses, map tiles from the tile origin the operator set.
+  const std::string& tiles = state.options.imageOrigin;
+  response.set("Content-Security-Policy", "default-src 'self'; connect-src 'self'; img-src 'self' data:" +
+                                              (tiles.empty() ? std::string() : " " + tiles));
   return response;
 }
 
@@ -137,6 +145,13 @@ Response Answer(MonitorState& state, const HttpRequest& request) {
   if (!Authorized(state, request)) return Unauthorized(state, request);
   const std::string_view target = request.target();
   const std::string_view path = target.substr(0, target.find('?'));
+  if (path.starts_with(MapMonitor::kApiPrefix) && state.handlers.map) {
+    if (request.method() == http::verb::post && !FromOwnOrigin(request))
+      return Status(request, http::status::forbidden, "foreign origin");
+    SettingsAnswer answer = state.handlers.map(request.method_string(),
+                                               target.substr(MapMonitor::kApiPrefix.size()), request.body());
+    return MakeResponse(request, static_cast<http::status>(answer.status), std::move(answer.body));
+  }
   switch (request.method()) {
     case http::verb::post:
       return Post(state, request, path);

@@ -42,6 +42,8 @@ void WebMonitor::OnProgress(int code, int value, const std::string& text) {
   if (progress_.Apply(code, value, text)) progressChanged_ = true;
 }
 
+void WebMonitor::OnMap(int code, const ClientEntry* entry) { map_.view().OnMap(code, entry); }
+
 void WebMonitor::ShowStation(const ClientEntry& entry) {
   StationView station;
   station.socket = entry.socket;
@@ -53,7 +55,11 @@ void WebMonitor::ShowStation(const ClientEntry& entry) {
 
 void WebMonitor::OnTick() {
   GridModel::Changes changes = grid_.TakeChanges();  // taken even without clients, so none pile up
-  if (!HasClients()) return;
+  if (!HasClients()) {
+    map_.view().TakeChanges();
+    return;
+  }
+  if (const std::string map = map_.TakeMessage(); !map.empty()) server_->Broadcast(map);
   if (!changes.Empty()) server_->Broadcast(GridMessage(changes));
   if (consoleChanged_) PublishConsole();
   PublishStatistics();
@@ -120,5 +126,6 @@ MonitorView WebMonitor::View() const {
                                 statisticsLabels_);
   view.log = &log_.rows();
   view.tree = &tree_.roots();
+  view.map = &map_;
   return view;
 }

@@ -11,6 +11,7 @@
 #include "ui/GridModel.h"
 #include "ui/MonitorJson.h"
 #include "ui/SettingsForm.h"
+#include "ui/map/MapMonitor.h"
 
 class MonitorServer;
 
@@ -42,6 +43,7 @@ class WebMonitor : public ShellMonitor {
   void OnNotice(const std::string& text) override;
   void OnReceived(uint32_t socket, const uint8_t* bytes, size_t count) override;
   void OnProgress(int code, int value, const std::string& text) override;
+  void OnMap(int code, const ClientEntry* entry) override;
 
   // The station dialog (1532) on a connection, shown on every monitor page.
   void ShowStation(const ClientEntry& entry);
@@ -64,6 +66,8 @@ class WebMonitor : public ShellMonitor {
 
   MonitorView View() const;
   const GridModel& grid() const { return grid_; }
+  // The map view; its changes go out once per tick.
+  MapMonitor& map() { return map_; }
 
  private:
   bool HasClients() const;
@@ -91,4 +95,5 @@ class WebMonitor : public ShellMonitor {
   PageTexts texts_;
   ProgressBar progress_;
   bool progressChanged_ = false;
+  MapMonitor map_;
 };
