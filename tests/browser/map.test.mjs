@@ -1,10 +1,12 @@
 // The map tab in headless Chromium, served by the real caster: two bases that report their position
 // are drawn where they are with their symbol kinds, a rover that moves leaves a trail that is emptied
 // once it grows past "Disp_num", the view follows the rover until follow is switched off, the layer
-// control hides a layer, and the picture is saved as PNG. Screenshots go to the folder named on the
+// control hides a layer, the zoom tools zoom by their factors, tiles come from the TileURL the
+// operator set (a tile server of the test on loopback), and the picture is saved as PNG. Screenshots go to the folder named on the
 // command line.
 //   node tests/browser/map.test.mjs BINARY SCREENSHOT_DIR
 import fs from 'node:fs';
+import http from 'node:http';
 import net from 'node:net';
 import path from 'node:path';
 import { DEADLINE_MS, browserTest, check, freePort, programDirectory } from './support.mjs';
@@ -46,15 +48,32 @@ async function centreOf(locator) {
   return box && { x: box.x + box.width / 2, y: box.y + box.height / 2 };
 }
 
+// A tile server: every tile is one grey pixel; the requests are counted.
+const TILE = Buffer.from('iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mNk+M9QDwADhgGAWjR9awAAAABJRU5ErkJggg==', 'base64');
+let tileRequests = 0;
+const tiles = http.createServer((request, response) => {
+  tileRequests += 1;
+  response.writeHead(200, { 'Content-Type': 'image/png', 'Access-Control-Allow-Origin': '*' });
+  response.end(TILE);
+});
+const tilePort = await new Promise((resolve) => tiles.listen(0, '127.0.0.1', () => resolve(tiles.address().port)));
+
 const port = await freePort();
 const monitorPort = await freePort();
-const dir = programDirectory(`[SYSTEMSERVER]\nPORT=${port}\nDisp_num=${DISP_NUM}\n[MONITOR]\nPORT=${monitorPort}\n`);
+const dir = programDirectory(`[SYSTEMSERVER]\nPORT=${port}\nDisp_num=${DISP_NUM}\n[MONITOR]\nPORT=${monitorPort}\n` +
+  `TileURL=http://127.0.0.1:${tilePort}/{z}/{x}/{y}.png\n`);
 await browserTest({ binary, dir, ready: `PORT[${port}]`, shots, name: 'map' }, async ({ page, cleanups }) => {
+  cleanups.push(() => {
+    tiles.closeAllConnections();
+    tiles.close();
+  });
   await page.goto(`http://127.0.0.1:${monitorPort}/`);
   await page.waitForSelector('#link.online', { timeout: DEADLINE_MS });
   await page.click('.tab[data-tab=map]');
   await page.waitForSelector('.map-surface.leaflet-container', { timeout: DEADLINE_MS });
   check(true, 'the map tab shows a Leaflet map served by the caster');
+  await page.waitForSelector('.leaflet-tile-loaded', { timeout: DEADLINE_MS });
+  check(tileRequests > 0, `tiles come from the TileURL set (${tileRequests} requests)`);
 
   // Two bases of the device protocol report their positions.
   const bases = [
@@ -166,6 +185,28 @@ await browserTest({ binary, dir, ready: `PORT[${port}]`, shots, name: 'map' }, a
   await page.waitForFunction(() => document.querySelectorAll('path[data-layer="BASE"]').length === 0, null,
     { timeout: DEADLINE_MS });
   check(true, 'with its display switch off the BASE layer is not drawn');
+
+  // The zoom tools: a click with "zoom at a point" zooms in by 1.625, a click (a drag under six
+  // pixels) with "zoom out" zooms out by 1.6; measured from the coordinates the page shows.
+  const degreesPerPixel = async () => {
+    const a = await coordinatesAt(page, middle.x - 100, middle.y);
+    const b = await coordinatesAt(page, middle.x + 100, middle.y);
+    return (b.lon - a.lon) / 200;
+  };
+  await page.click('button[data-command="32803"]');  // follow off, so that only the tools move the view
+  const start = await degreesPerPixel();
+  await page.click('button[data-command="32776"]');
+  await page.mouse.click(middle.x, middle.y);
+  const zoomedIn = await degreesPerPixel();
+  check(Math.abs(start / zoomedIn - 1.625) < 0.02, `zoom at a point by 1.625 (${(start / zoomedIn).toFixed(3)})`);
+  await page.click('button[data-command="32775"]');
+  await page.mouse.move(middle.x, middle.y);
+  await page.mouse.down();
+  await page.mouse.move(middle.x + 3, middle.y + 2);
+  await page.mouse.up();
+  const zoomedOut = await degreesPerPixel();
+  check(Math.abs(zoomedOut / zoomedIn - 1.6) < 0.02, `a drag under 6 pixels zooms out by 1.6 (${(zoomedOut / zoomedIn).toFixed(3)})`);
+  await page.screenshot({ path: path.join(shots, 'map-zoomed.png') });
 
   // Save the picture.
   const [download] = await Promise.all([page.waitForEvent('download'), page.click('button[data-command="32794"]')]);

@@ -52,17 +52,19 @@ TEST(MapBinaryTest, LoadsTheMapSetInTheBackgroundAndServesIt) {
     LocalStore store;
     ASSERT_EQ(store.Open((dir / "KavroMapSet.db").string()), 1);
     ASSERT_EQ(CreateMapSetTables(store.connection()), 1);
-    for (const char* sql : {"INSERT INTO LayerSet VALUES('Roads', 1, 1, 1, 1, 0, 0)",
-                            "INSERT INTO MapData VALUES('Roads', 'MAP\\missing.map', 0, 0, 0, 0, 1)",
-                            "INSERT INTO MapData VALUES('Roads', 'MAP\\bad.map', 0, 0, 0, 0, 1)",
-                            "INSERT INTO MapData VALUES('Roads', 'MAP\\good.map', 0, 0, 0, 0, 1)",
-                            "INSERT INTO MapData VALUES('Photo', 'MAP/photo.png', 116.5, 39.5, 116.6, 39.6, 0)"}) {
+    for (const char* sql :
+         {"INSERT INTO LayerSet VALUES('Roads', 1, 1, 1, 1, 0, 0)",
+          "INSERT INTO MapData VALUES('Roads', 'MAP\\missing.map', 0, 0, 0, 0, 1)",
+          "INSERT INTO MapData VALUES('Roads', 'MAP\\bad.map', 0, 0, 0, 0, 1)",
+          "INSERT INTO MapData VALUES('Roads', 'MAP\\good.map', 0, 0, 0, 0, 1)",
+          "INSERT INTO MapData VALUES('Photo', 'MAP/photo.png', 116.5, 39.5, 116.6, 39.6, 0)"}) {
       ASSERT_EQ(store.Execute(sql), 1) << sql;
     }
   }
   ASSERT_TRUE(caster.Start());
   const int port = caster.monitorPort();
-  ASSERT_TRUE(caster.WaitForLine([](const std::string& line) { return line.find("Monitor http") != std::string::npos; }));
+  ASSERT_TRUE(caster.WaitForLine(
+      [](const std::string& line) { return line.find("Monitor http") != std::string::npos; }));
 
   // The loading thread hands its result to the main thread; the state says when it arrived.
   json::object map;
@@ -84,7 +86,8 @@ TEST(MapBinaryTest, LoadsTheMapSetInTheBackgroundAndServesIt) {
   EXPECT_EQ(roads[0].at("points").as_array()[1].as_array()[0].to_number<double>(), 116.1);
   const json::array photo = Get(port, "/api/map/objects?layer=7").at("objects").as_array();
   ASSERT_EQ(photo.size(), 1u);
-  const json::object picture = Get(port, "/api/map/picture?id=" + std::to_string(photo[0].at("id").as_int64()));
+  const json::object picture =
+      Get(port, "/api/map/picture?id=" + std::to_string(photo[0].at("id").as_int64()));
   EXPECT_EQ(picture.at("mime").as_string(), "image/png");
   EXPECT_EQ(picture.at("data").as_string(), "iVBORw0K");  // base64 of the six bytes
 

@@ -25,10 +25,11 @@ TEST(MapSetTablesTest, RowsComeInTableOrderAndAnUnreadableTableGivesTheRedLine) 
     red.clear();
 
     ASSERT_EQ(CreateMapSetTables(store.connection()), 1);
-    for (const char* sql : {"INSERT INTO LayerSet VALUES('Roads', -1, 0, 1, 0, 0.01, 0.0)",
-                            "INSERT INTO LayerSet VALUES('Area', 65535, 1, 1, 1, NULL, NULL)",
-                            "INSERT INTO MapData VALUES('Roads', 'MAP\\roads.map', 116, 39, 117, 40, 1)",
-                            "INSERT INTO MapData VALUES('Photo', 'MAP/photo.png', 116.5, 39.5, 116.6, 39.6, 0)"}) {
+    for (const char* sql :
+         {"INSERT INTO LayerSet VALUES('Roads', -1, 0, 1, 0, 0.01, 0.0)",
+          "INSERT INTO LayerSet VALUES('Area', 65535, 1, 1, 1, NULL, NULL)",
+          "INSERT INTO MapData VALUES('Roads', 'MAP\\roads.map', 116, 39, 117, 40, 1)",
+          "INSERT INTO MapData VALUES('Photo', 'MAP/photo.png', 116.5, 39.5, 116.6, 39.6, 0)"}) {
       ASSERT_EQ(store.Execute(sql), 1) << sql;
     }
     const std::vector<LayerSetRow> layers = ReadLayerSet(store, redLine);
