@@ -11,7 +11,7 @@ const DRAG_FACTOR = 1.6;
 const POINT_FACTOR = 1.625;
 const LABEL_LIMIT = 2000;    // a layer with more objects shows no labels
 const KIND = { rect: 1, icon: 2, pline: 7, polygon: 8, text: 10, picture: 20, symbol: 30 };
-const TOOLS = { zoomIn: 32774, zoomOut: 32775, zoomPoint: 32776, pan: 32780 };
+const TOOLS = { zoomIn: 32774, zoomOut: 32775, zoomPoint: 32776, pan: 32780, pick: 32798 };
 
 function element(tag, className, text) {
   const e = document.createElement(tag);
@@ -290,7 +290,7 @@ export class MapView {
       shape.bindTooltip(textNode(object.text), { permanent: true, direction: 'center', className: 'map-text' });
     }
     entry.shape = shape;
-    if (object.kind === KIND.symbol) shape.on('add', () => this.tag(entry));
+    if (object.kind === KIND.symbol || object.kind === KIND.rect) shape.on('add', () => this.tag(entry));
     group.addLayer(shape);
   }
 
@@ -302,7 +302,7 @@ export class MapView {
     this.tag(entry);
   }
 
-  // A drawn symbol carries its name, kind and layer, so that it can be told apart on the page.
+  // A drawn symbol or rectangle carries its name, kind and layer, so that it can be told apart on the page.
   tag(entry) {
     const path = entry.shape.getElement?.();
     if (!path) return;
@@ -367,6 +367,13 @@ export class MapView {
     this.showTool();
   }
 
+  // Work-area picking: the next rectangles dragged on the map go to onPicked({latitude1, longitude1,
+  // latitude2, longitude2}) until another tool is chosen.
+  startPick(onPicked) {
+    this.onPicked = onPicked;
+    this.setTool(TOOLS.pick);
+  }
+
   showTool() {
     for (const b of this.toolButtons) b.classList.toggle('pressed', Number(b.dataset.command) === this.tool);
     this.surface.dataset.tool = String(this.tool);
@@ -406,7 +413,7 @@ export class MapView {
   onDown(e) {
     if (!this.map || e.button !== 0) return;
     const p = this.point(e);
-    if (this.tool === TOOLS.zoomIn || this.tool === TOOLS.zoomOut) {
+    if (this.tool === TOOLS.zoomIn || this.tool === TOOLS.zoomOut || this.tool === TOOLS.pick) {
       this.drag = { start: p, end: p };
       e.preventDefault();
     } else if (this.tool === TOOLS.zoomPoint) {
@@ -424,7 +431,11 @@ export class MapView {
     const h = Math.abs(end.y - start.y);
     const size = this.map.getSize();
     const small = w < SMALL_DRAG && h < SMALL_DRAG;
-    if (this.tool === TOOLS.zoomIn) {
+    if (this.tool === TOOLS.pick) {
+      const a = this.map.containerPointToLatLng([start.x, start.y]);
+      const b = this.map.containerPointToLatLng([end.x, end.y]);
+      this.onPicked?.({ latitude1: a.lat, longitude1: a.lng, latitude2: b.lat, longitude2: b.lng });
+    } else if (this.tool === TOOLS.zoomIn) {
       if (small) {
         const at = this.map.containerPointToLatLng([end.x, end.y]);
         this.map.setView(at, this.map.getZoom() + Math.log2(DRAG_FACTOR), { animate: false });

@@ -1,5 +1,6 @@
 // The web monitor page: one event socket feeds the views; the toolbar and the grid send the
 // operator's actions back as POST requests. Every text from the caster is set as text, never as HTML.
+import { AreaDialog } from './areas.js';
 import { ConsoleView } from './console.js';
 import { GridView } from './grid.js';
 import { LogView } from './log.js';
@@ -26,6 +27,11 @@ setupTabs(tabs, views, (name) => {
   if (name === 'settings') settings.open();
   if (name === 'grid') grid.schedule();
   if (name === 'map') map.open();
+});
+// The work-area dialog stays usable beside the map, where its corners are picked.
+const areas = new AreaDialog($('areas'), (onPicked) => {
+  tabs.querySelector('[data-tab="map"]').click();
+  map.startPick(onPicked);
 });
 
 async function post(path, body) {
@@ -139,4 +145,5 @@ function connect() {
 $('start').addEventListener('click', () => post('/api/service/start'));
 $('stop').addEventListener('click', () => post('/api/service/stop'));
 $('admin').addEventListener('click', () => post('/api/accounts/admin'));
+$('areas-open').addEventListener('click', () => areas.open());
 connect();

@@ -42,6 +42,7 @@
 #include "ui/SettingsFormJson.h"
 #include "ui/StatisticsView.h"
 #include "ui/WebMonitor.h"
+#include "ui/WorkAreaPage.h"
 #include "ui/map/MapLoader.h"
 #include "ui/map/MapStartup.h"
 
@@ -265,7 +266,21 @@ int RunCaster(const std::string& programDirectory) {
   MapLoader mapLoader([&io](std::function<void()> work) { boost::asio::post(io, std::move(work)); });
   StartMapView(gybl, database, accounts.areas, monitor.map(), monitor, mapLoader);
 
-  MonitorServer monitorServer(io, MonitorActions(gybl, frame, monitor));
+  // The work-area dialogs; the map shows the selected area while they are open, all areas otherwise.
+  WorkAreaPage areaPage(accounts.areas, gybl.workAreaList);
+  areaPage.SetTexts(gybl.applyLanguageToDialog(kWorkAreaDialog, WorkAreaDialogTexts()),
+                    gybl.applyLanguageToDialog(kWorkAreaNameDialog, WorkAreaNameDialogTexts()));
+  areaPage.SetChanged([&] {
+    AreaBounds bounds{};
+    if (!areaPage.dialog().ShownRectangle(bounds)) return ShowWorkAreas(gybl, accounts.areas, monitor.map());
+    const std::string name = areaPage.dialog().form().selected;
+    monitor.map().view().SetWorkAreas({{name, bounds[0], bounds[1], bounds[2], bounds[3]}});
+  });
+  MonitorHandlers monitorHandlers = MonitorActions(gybl, frame, monitor);
+  monitorHandlers.areas = [&areaPage](std::string_view method, std::string_view target, std::string_view body) {
+    return areaPage.Request(method, target.substr(0, target.find('?')), body);
+  };
+  MonitorServer monitorServer(io, std::move(monitorHandlers));
   boost::asio::signal_set signals(io, SIGINT, SIGTERM);
   signals.async_wait([&](const boost::system::error_code& error, int) {
     if (error) return;

@@ -19,6 +19,10 @@ struct SettingsAnswer {
   std::string body;
 };
 
+// A view's own API: method, the target after the view's path prefix, and the body.
+using ApiHandler = std::function<SettingsAnswer(std::string_view method, std::string_view target, std::string_view body)>;
+constexpr std::string_view kWorkAreaApiPrefix = "/api/areas/";
+
 // What the server asks of the caster; every call comes on the main thread.
 struct MonitorHandlers {
   std::function<std::string()> state;     // JSON of GET /api/state
@@ -43,7 +47,9 @@ struct MonitorHandlers {
   std::function<std::string()> settingsState;
   std::function<SettingsAnswer(std::string_view action, std::string_view body)> settingsAction;
   // The map view: a GET or POST under /api/map/ with the target after that prefix and the body.
-  std::function<SettingsAnswer(std::string_view method, std::string_view target, std::string_view body)> map;
+  ApiHandler map;
+  // The work-area dialogs, under /api/areas/ in the same way.
+  ApiHandler areas;
 };
 
 struct MonitorOptions {

@@ -145,11 +145,14 @@ Response Answer(MonitorState& state, const HttpRequest& request) {
   if (!Authorized(state, request)) return Unauthorized(state, request);
   const std::string_view target = request.target();
   const std::string_view path = target.substr(0, target.find('?'));
-  if (path.starts_with(MapMonitor::kApiPrefix) && state.handlers.map) {
+  // The views with an API of their own under a path prefix: the map and the work-area dialogs.
+  const std::pair<std::string_view, const ApiHandler*> views[] = {{MapMonitor::kApiPrefix, &state.handlers.map},
+                                                                  {kWorkAreaApiPrefix, &state.handlers.areas}};
+  for (const auto& [prefix, handler] : views) {
+    if (!path.starts_with(prefix) || !*handler) continue;
     if (request.method() == http::verb::post && !FromOwnOrigin(request))
       return Status(request, http::status::forbidden, "foreign origin");
-    SettingsAnswer answer = state.handlers.map(request.method_string(),
-                                               target.substr(MapMonitor::kApiPrefix.size()), request.body());
+    SettingsAnswer answer = (*handler)(request.method_string(), target.substr(prefix.size()), request.body());
     return MakeResponse(request, static_cast<http::status>(answer.status), std::move(answer.body));
   }
   switch (request.method()) {

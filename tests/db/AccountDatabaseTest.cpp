@@ -23,6 +23,7 @@
 #include "support/TcpProxy.h"
 #include "db/ServerSchema.h"
 #include "support/Loopback.h"
+#include "ui/WorkAreaDialog.h"
 
 namespace {
 
@@ -617,6 +618,45 @@ TEST_P(AccountTest, WritesQueuedWhileTheServerIsLostReachItAfterTheRestart) {
   }));
   // The query worker connects again at its next attempt, at most one reconnect interval later.
   EXPECT_TRUE(testsupport::RunUntil(io, [&] { return Check("rover", "pw").ok; }));
+}
+
+// The work-area dialog over each back end: add (a duplicate refused), pick and save the corners, read
+// them back, and a delete refused while an account uses the area.
+TEST_P(AccountTest, WorkAreaDialogAddPickSaveAndRefusedDelete) {
+  AddArea("North", 30, 31, 114, 115);
+  AddAccount({.name = "surveyor", .area = "North"});
+  if (Server()) {
+    Flush();
+  } else {
+    accounts.areas.LoadWorkAreas();
+  }
+  WorkAreaDialog dialog(accounts.areas, gybl.workAreaList);
+  dialog.Open();
+  EXPECT_EQ(dialog.form().selected, "North");
+  std::string error;
+  EXPECT_FALSE(dialog.Add("North", error));
+  EXPECT_EQ(error, "Repeat Name");
+  EXPECT_FALSE(dialog.Add(std::string(251, 'x'), error));
+  ASSERT_TRUE(dialog.Add("Zone1", error));
+  AreaBounds shown{};
+  EXPECT_FALSE(dialog.ShownRectangle(shown)) << "a new area has no rectangle yet";
+  Flush();  // the server's insert is queued
+  dialog.Pick(39.9123456789, 116.5, 39.8, 116.3000004);
+  EXPECT_TRUE(dialog.Save(dialog.form().bounds, {1, 2, 3, 4, 5, 6, 7, 1, 0}));
+  Flush();
+  ASSERT_TRUE(dialog.Select("Zone1"));
+  EXPECT_EQ(dialog.form().bounds, (AreaBounds{39.8, 39.912345, 116.3, 116.5}));
+  EXPECT_EQ(dialog.form().parameters.useSeven, 1);
+  EXPECT_TRUE(dialog.ShownRectangle(shown));
+  dialog.Close();
+  EXPECT_FALSE(dialog.ShownRectangle(shown));
+
+  ASSERT_TRUE(dialog.Select("North"));
+  EXPECT_FALSE(dialog.Delete()) << "in use by surveyor";
+  ASSERT_TRUE(dialog.Select("Zone1"));
+  EXPECT_TRUE(dialog.Delete());
+  EXPECT_EQ(dialog.form().selected, "North") << "the entry before it is loaded";
+  EXPECT_EQ(gybl.workAreaList, std::vector<std::string>{"North"});
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, AccountTest, ::testing::Values(Backend::kSqlite, Backend::kPostgres),
