@@ -1,5 +1,6 @@
 // The web monitor page: one event socket feeds the views; the toolbar and the grid send the
 // operator's actions back as POST requests. Every text from the caster is set as text, never as HTML.
+import { AccountsView } from './accounts.js';
 import { ConsoleView } from './console.js';
 import { GridView } from './grid.js';
 import { LogView } from './log.js';
@@ -19,7 +20,12 @@ grid.onOpen = (socket) => console_.open(socket);
 grid.onStation = (socket) => post('/api/station/open', { socket });
 const settings = new SettingsView($('settings-view'));
 const tabs = document.querySelector('.tabs');
-setupTabs(tabs, { settings: [$('settings-view')], grid: [$('grid-view'), $('stats')] }, (name) => {
+const accounts = new AccountsView($('accounts-view'));
+setupTabs(tabs, {
+  settings: [$('settings-view')], grid: [$('grid-view'), $('stats')], accounts: [$('accounts-view')],
+}, (name) => {
+  if (name === 'accounts') accounts.open();
+  else accounts.hide();
   if (name === 'settings') settings.open();
   if (name === 'grid') grid.schedule();
 });
@@ -132,5 +138,8 @@ function connect() {
 
 $('start').addEventListener('click', () => post('/api/service/start'));
 $('stop').addEventListener('click', () => post('/api/service/stop'));
-$('admin').addEventListener('click', () => post('/api/accounts/admin'));
+$('admin').addEventListener('click', () => {
+  post('/api/accounts/admin');
+  tabs.querySelector('[data-tab="accounts"]').click();
+});
 connect();

@@ -42,6 +42,11 @@ struct MonitorHandlers {
   // with the request body (POST /api/settings/<action>).
   std::function<std::string()> settingsState;
   std::function<SettingsAnswer(std::string_view action, std::string_view body)> settingsAction;
+  // The account page (/api/accounts/..., but for /api/accounts/admin): method, target with query, body.
+  // The answer goes to reply, on the main thread, at once or when the database answered.
+  std::function<void(std::string_view method, std::string_view target, std::string_view body,
+                     std::function<void(SettingsAnswer)> reply)>
+      accounts;
 };
 
 struct MonitorOptions {
