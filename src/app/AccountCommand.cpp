@@ -87,8 +87,9 @@ std::unique_ptr<Ado_InterFacce> OpenServer(const Settings& s, std::chrono::secon
   }
   std::vector<Ado_Row> rows;
   if (server->Select("select VERS from A_DB_SERVER_VERS", {"VERS"}, rows) == 0 || rows.empty()) {
-    server->ExecuteBatch({"Create TABLE A_DB_SERVER_VERS(VERS INT NOT NULL)",
-                          "insert into A_DB_SERVER_VERS(VERS) VALUES (" + std::to_string(kServerVersion) + ")"});
+    server->ExecuteBatch(
+        {"Create TABLE A_DB_SERVER_VERS(VERS INT NOT NULL)",
+         "insert into A_DB_SERVER_VERS(VERS) VALUES (" + std::to_string(kServerVersion) + ")"});
     for (const char* statement : ServerTableStatements()) server->Execute(statement);
   }
   if (!server->IsOpen()) return nullptr;
@@ -133,7 +134,8 @@ bool ParseAccountCommand(const std::vector<std::string>& words, AccountRequest& 
 
 std::string AccountLine(const Account& a) {
   auto field = [](std::string text) {
-    std::replace_if(text.begin(), text.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
+    std::replace_if(
+        text.begin(), text.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
     return text;
   };
   const std::string fields[] = {field(a.name),
@@ -162,28 +164,27 @@ int RunAccountCommand(const std::string& programDirectory, const std::vector<std
     std::fprintf(err, "KavroServer: %s\n%s", error.c_str(), kUsage);
     return 2;
   }
-  const Settings settings =
-      ReadSettings(SettingsFilePath(programDirectory), RelayFilePath(programDirectory));
+  const Settings settings = ReadSettings(SettingsFilePath(programDirectory), RelayFilePath(programDirectory));
   const bool server = settings.useSql == 1;
   const std::chrono::seconds timeout(std::max(1, settings.sqlTimeout));
-  std::unique_ptr<Ado_InterFacce> connection = server ? OpenServer(settings, timeout) : OpenLocal(programDirectory);
+  std::unique_ptr<Ado_InterFacce> connection =
+      server ? OpenServer(settings, timeout) : OpenLocal(programDirectory);
   if (!connection) {
     std::fprintf(err, "KavroServer: database unreachable (%s)\n",
                  server ? "SQL server" : (programDirectory + kUserDatabaseFile).c_str());
     return 1;
   }
-  AccountAdmin admin(server ? AccountBackend::kServer : AccountBackend::kLocal,
-                     [&connection](const std::string& sql, const SqlParams& params,
-                                   const std::vector<std::string>& columns, std::vector<Ado_Row>& rows) {
-                       return connection->Select(sql, params, columns, rows);
-                     });
+  AccountAdmin admin(
+      server ? AccountBackend::kServer : AccountBackend::kLocal,
+      [&connection](const std::string& sql, const SqlParams& params, const std::vector<std::string>& columns,
+                    std::vector<Ado_Row>& rows) { return connection->Select(sql, params, columns, rows); });
   const AccountResult result = admin.Run(request);
   if (!result.ok()) {
     std::fprintf(err, "KavroServer: %s\n", result.message.c_str());
     return 1;
   }
   for (const Account& account : result.accounts) std::fprintf(out, "%s\n", AccountLine(account).c_str());
-  if (result.more) std::fprintf(err, "KavroServer: more than %zu accounts match; narrow the search\n",
-                                kAccountListLimit);
+  if (result.more)
+    std::fprintf(err, "KavroServer: more than %zu accounts match; narrow the search\n", kAccountListLimit);
   return 0;
 }

@@ -263,9 +263,11 @@ int RunCaster(const std::string& programDirectory) {
   AccountAdministration accountAdmin(gybl, database, accounts.accounts);
   MonitorHandlers monitorHandlers = MonitorActions(gybl, frame, monitor);
   monitorHandlers.accounts = [&gybl, &accountAdmin](std::string_view method, std::string_view target,
-                                                    std::string_view body, std::function<void(SettingsAnswer)> reply) {
-    AnswerAccounts(accountAdmin, [&gybl] { return OnlineUserNames(gybl.clientTable); }, method, target, body,
-                   std::move(reply));
+                                                    std::string_view body,
+                                                    std::function<void(SettingsAnswer)> reply) {
+    AnswerAccounts(
+        accountAdmin, [&gybl] { return OnlineUserNames(gybl.clientTable); }, method, target, body,
+        std::move(reply));
   };
   MonitorServer monitorServer(io, std::move(monitorHandlers));
   boost::asio::signal_set signals(io, SIGINT, SIGTERM);

@@ -16,22 +16,23 @@ constexpr int kAllServices = 0x3FF;
 
 struct Dialect {
   const char* table;
-  const char* name;  // the user-name column
-  const char* key;   // the column giving the order rows were added in
+  const char* name;      // the user-name column
+  const char* key;       // the column giving the order rows were added in
   const char* contains;  // a function (haystack, needle) > 0 when the needle is found
-  const char* group;  // the insert's group column and value, or empty
+  const char* group;     // the insert's group column and value, or empty
 };
 
 constexpr Dialect kServer{"SER_UserDB", "UserName", "ID", "strpos", "GLName, "};
 constexpr Dialect kLocal{"USERPASSWORD", "UserUser", "rowid", "instr", ""};
 
-const Dialect& DialectOf(AccountBackend backend) { return backend == AccountBackend::kServer ? kServer : kLocal; }
+const Dialect& DialectOf(AccountBackend backend) {
+  return backend == AccountBackend::kServer ? kServer : kLocal;
+}
 
 // The columns read, in the order of Account; the name comes under its own column.
-const std::vector<std::string> kValueColumns = {"USERPASSWORD", "PUSERTIME",      "USERTIME",  "PUSEDATA",
-                                                "USERLX",       "Measure_unit",   "Contact_person",
-                                                "Telephone",    "ScopeName",      "SN_YES",    "SN",
-                                                "EMAIL"};
+const std::vector<std::string> kValueColumns = {
+    "USERPASSWORD",   "PUSERTIME", "USERTIME",  "PUSEDATA", "USERLX", "Measure_unit",
+    "Contact_person", "Telephone", "ScopeName", "SN_YES",   "SN",     "EMAIL"};
 
 std::string SelectColumns(const Dialect& d) {
   std::string text = d.name;
@@ -90,9 +91,12 @@ AccountResult AccountResult::Failure(Status status, std::string message) {
 std::string AccountFault(const Account& a) {
   std::string fault = CredentialFault("name", a.name, false);
   if (fault.empty()) fault = CredentialFault("password", a.password, true);
-  const std::pair<const char*, const std::string*> texts[] = {
-      {"organisation", &a.organisation}, {"contact", &a.contact}, {"telephone", &a.telephone},
-      {"work area", &a.area},            {"serial", &a.serial},   {"e-mail", &a.email}};
+  const std::pair<const char*, const std::string*> texts[] = {{"organisation", &a.organisation},
+                                                              {"contact", &a.contact},
+                                                              {"telephone", &a.telephone},
+                                                              {"work area", &a.area},
+                                                              {"serial", &a.serial},
+                                                              {"e-mail", &a.email}};
   for (const auto& [what, text] : texts) {
     if (!fault.empty()) break;
     fault = TextFault(what, *text, text == &a.serial || text == &a.email ? kSerialBytes : kTextBytes);
@@ -101,7 +105,8 @@ std::string AccountFault(const Account& a) {
   if (a.allowedSeconds < 0) return "allowed time is negative";
   if (a.usedSeconds < 0) return "used time is negative";
   if (a.validUntil != 0 && !ValidDate(a.validUntil)) return "last valid day is not a date YYYYMMDD";
-  if (a.deniedServices < 0 || a.deniedServices > kAllServices) return "denied services are not a mask 0 to 1023";
+  if (a.deniedServices < 0 || a.deniedServices > kAllServices)
+    return "denied services are not a mask 0 to 1023";
   if (a.serialBinding != 0 && a.serialBinding != 1) return "serial binding is not 0 or 1";
   if (a.serialBinding == 1 && a.serial.empty()) return "serial binding needs a serial";
   return {};
@@ -214,19 +219,21 @@ AccountResult AccountAdmin::Add(const Account& a) {
   // One statement: the name is taken only when no account holds it. Every value is cast, so that the
   // server gives each parameter one type wherever it is used.
   const std::string sql = StrFormat(
-      "insert into %s (%s%s, USERPASSWORD, PUSERTIME, USERTIME, USERTIME_LAST, PUSEDATA, USERLX, Measure_unit, "
+      "insert into %s (%s%s, USERPASSWORD, PUSERTIME, USERTIME, USERTIME_LAST, PUSEDATA, USERLX, "
+      "Measure_unit, "
       "Contact_person, Telephone, ScopeName, SN_YES, SN, EMAIL) "
-      "select %sCAST($1 AS varchar(255)), CAST($2 AS varchar(255)), CAST($3 AS integer), CAST($4 AS integer), "
+      "select %sCAST($1 AS varchar(255)), CAST($2 AS varchar(255)), CAST($3 AS integer), CAST($4 AS "
+      "integer), "
       "CAST($4 AS integer), CAST($5 AS integer), CAST($6 AS integer), CAST($7 AS varchar(255)), "
       "CAST($8 AS varchar(255)), CAST($9 AS varchar(255)), CAST($10 AS varchar(255)), CAST($11 AS integer), "
       "CAST($12 AS varchar(255)), CAST($13 AS varchar(255)) "
       "where not exists (select 1 from %s where %s = CAST($1 AS varchar(255))) returning %s",
       d.table, d.group, d.name, *d.group != '\0' ? "'', " : "", d.table, d.name, d.name);
-  AccountResult result = Write(sql,
-                               {a.name, a.password, a.allowedSeconds, a.usedSeconds, a.validUntil,
-                                a.deniedServices, a.organisation, a.contact, a.telephone, a.area, a.serialBinding,
-                                a.serial, a.email},
-                               a.name);
+  AccountResult result =
+      Write(sql,
+            {a.name, a.password, a.allowedSeconds, a.usedSeconds, a.validUntil, a.deniedServices,
+             a.organisation, a.contact, a.telephone, a.area, a.serialBinding, a.serial, a.email},
+            a.name);
   if (result.status == AccountResult::Status::kNotFound) {
     return AccountResult::Failure(AccountResult::Status::kDuplicate, "account " + a.name + " exists already");
   }
@@ -240,18 +247,19 @@ AccountResult AccountAdmin::Update(const std::string& name, const Account& a) {
   const Dialect& d = DialectOf(backend_);
   // A rename is refused in the same statement when the new name is taken.
   const std::string sql = StrFormat(
-      "update %s set %s = $2, USERPASSWORD = $3, PUSERTIME = CAST($4 AS integer), USERTIME = CAST($5 AS integer), "
+      "update %s set %s = $2, USERPASSWORD = $3, PUSERTIME = CAST($4 AS integer), USERTIME = CAST($5 AS "
+      "integer), "
       "USERTIME_LAST = CASE WHEN USERTIME_LAST IS NULL OR USERTIME_LAST > CAST($5 AS integer) "
       "THEN CAST($5 AS integer) ELSE USERTIME_LAST END, "
       "PUSEDATA = CAST($6 AS integer), USERLX = CAST($7 AS integer), Measure_unit = $8, Contact_person = $9, "
       "Telephone = $10, ScopeName = $11, SN_YES = CAST($12 AS integer), SN = $13, EMAIL = $14 "
       "where %s = $1 and ($2 = $1 or not exists (select 1 from %s where %s = $2)) returning %s",
       d.table, d.name, d.name, d.table, d.name, d.name);
-  AccountResult result = Write(sql,
-                               {name, a.name, a.password, a.allowedSeconds, a.usedSeconds, a.validUntil,
-                                a.deniedServices, a.organisation, a.contact, a.telephone, a.area, a.serialBinding,
-                                a.serial, a.email},
-                               name);
+  AccountResult result =
+      Write(sql,
+            {name, a.name, a.password, a.allowedSeconds, a.usedSeconds, a.validUntil, a.deniedServices,
+             a.organisation, a.contact, a.telephone, a.area, a.serialBinding, a.serial, a.email},
+            name);
   if (result.status != AccountResult::Status::kNotFound || name == a.name) return result;
   // Nothing changed: the account is missing, or the new name is taken.
   bool exists = false;

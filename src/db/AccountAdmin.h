@@ -14,16 +14,16 @@
 struct Account {
   std::string name = {};
   std::string password = {};
-  int allowedSeconds = 0;  // PUSERTIME; 0 = unlimited
-  int usedSeconds = 0;     // USERTIME
-  int validUntil = 0;      // PUSEDATA, yyyymmdd; 0 = no end
-  int deniedServices = 0;  // USERLX
+  int allowedSeconds = 0;         // PUSERTIME; 0 = unlimited
+  int usedSeconds = 0;            // USERTIME
+  int validUntil = 0;             // PUSEDATA, yyyymmdd; 0 = no end
+  int deniedServices = 0;         // USERLX
   std::string organisation = {};  // Measure_unit
   std::string contact = {};       // Contact_person
   std::string telephone = {};
-  std::string area = {};  // ScopeName
-  int serialBinding = 0;  // SN_YES
-  std::string serial = {};     // SN
+  std::string area = {};    // ScopeName
+  int serialBinding = 0;    // SN_YES
+  std::string serial = {};  // SN
   std::string email = {};
 
   bool operator==(const Account&) const = default;
@@ -37,7 +37,7 @@ struct AccountRequest {
   Kind kind = Kind::kList;
   std::string name = {};    // the account acted on (kGet, kUpdate, kDelete, kResetTime)
   std::string search = {};  // kList: a text found in name, organisation or contact; empty lists all
-  Account account = {};  // kAdd, kUpdate: the new values (kUpdate may rename)
+  Account account = {};     // kAdd, kUpdate: the new values (kUpdate may rename)
 
   // Whether the request changes accounts.
   bool Changes() const { return kind != Kind::kList && kind != Kind::kGet; }

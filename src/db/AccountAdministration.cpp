@@ -28,7 +28,8 @@ const char* ChangeText(AccountRequest::Kind kind) {
 
 }  // namespace
 
-AccountAdministration::AccountAdministration(CKavroGyBl& gybl, KavroDatabase& database, UserAccounts& accounts)
+AccountAdministration::AccountAdministration(CKavroGyBl& gybl, KavroDatabase& database,
+                                             UserAccounts& accounts)
     : gybl_(gybl), database_(database), accounts_(accounts) {}
 
 AccountAdministration::~AccountAdministration() = default;
@@ -36,17 +37,19 @@ AccountAdministration::~AccountAdministration() = default;
 void AccountAdministration::Run(const AccountRequest& request, Done done) {
   if (database_.OpenSqlDatabase() == 1) {
     if (!database_.ServerQueriesRunning()) {
-      Finish(request, AccountResult::Failure(AccountResult::Status::kUnreachable, "database unreachable"), done);
+      Finish(request, AccountResult::Failure(AccountResult::Status::kUnreachable, "database unreachable"),
+             done);
       return;
     }
     auto result = std::make_shared<AccountResult>();
     database_.Prefetch(
         [request, result](QueryRecorder& recorder) {
-          AccountAdmin admin(AccountBackend::kServer,
-                             [&recorder](const std::string& sql, const SqlParams& params,
-                                         const std::vector<std::string>& columns, std::vector<Ado_Row>& rows) {
-                               return recorder.Select(sql, params, columns, rows);
-                             });
+          AccountAdmin admin(
+              AccountBackend::kServer,
+              [&recorder](const std::string& sql, const SqlParams& params,
+                          const std::vector<std::string>& columns, std::vector<Ado_Row>& rows) {
+                return recorder.Select(sql, params, columns, rows);
+              });
           *result = admin.Run(request);
         },
         [this, alive = std::weak_ptr<int>(alive_), request, result, done = std::move(done)] {
@@ -55,7 +58,8 @@ void AccountAdministration::Run(const AccountRequest& request, Done done) {
     return;
   }
   if (!database_.userDatabase.IsOpen()) {
-    Finish(request, AccountResult::Failure(AccountResult::Status::kUnreachable, "database unreachable"), done);
+    Finish(request, AccountResult::Failure(AccountResult::Status::kUnreachable, "database unreachable"),
+           done);
     return;
   }
   AccountResult result;
@@ -77,7 +81,8 @@ void AccountAdministration::Run(const AccountRequest& request, Done done) {
 
 void AccountAdministration::Finish(const AccountRequest& request, AccountResult result, const Done& done) {
   if (result.ok() && request.Changes()) {
-    const std::string& name = request.kind == AccountRequest::Kind::kAdd ? request.account.name : request.name;
+    const std::string& name =
+        request.kind == AccountRequest::Kind::kAdd ? request.account.name : request.name;
     gybl_.Log(StrFormat("Account %s %s", name.c_str(), ChangeText(request.kind)), kLogNormal);
     accounts_.CountUsers();
     gybl_.SendStatistics();

@@ -75,7 +75,8 @@ bool ReadAccount(const json::object& object, Account& a, std::string& error) {
          ReadNumber(object, "deniedServices", a.deniedServices, error) &&
          ReadText(object, "organisation", a.organisation, error) &&
          ReadText(object, "contact", a.contact, error) && ReadText(object, "telephone", a.telephone, error) &&
-         ReadText(object, "area", a.area, error) && ReadNumber(object, "serialBinding", a.serialBinding, error) &&
+         ReadText(object, "area", a.area, error) &&
+         ReadNumber(object, "serialBinding", a.serialBinding, error) &&
          ReadText(object, "serial", a.serial, error) && ReadText(object, "email", a.email, error);
 }
 
@@ -137,7 +138,8 @@ bool ParseAccountRequest(std::string_view method, std::string_view target, std::
                          AccountRequest& request, std::string& error, bool& notFound) {
   notFound = false;
   const std::string_view path = target.substr(0, target.find('?'));
-  const std::string_view action = path.starts_with(kPrefix) ? path.substr(kPrefix.size()) : std::string_view();
+  const std::string_view action =
+      path.starts_with(kPrefix) ? path.substr(kPrefix.size()) : std::string_view();
   using Kind = AccountRequest::Kind;
   if (method == "GET" || method == "HEAD") {
     if (action == "list") {

@@ -203,8 +203,8 @@ void HttpSession::OnRequest(const beast::error_code& error) {
     auto kept = std::make_shared<HttpRequest>(std::move(request));
     state_->handlers.accounts(kept->method_string(), kept->target(), kept->body(),
                               [self = shared_from_this(), kept](SettingsAnswer answer) {
-                                Response response = MakeResponse(*kept, static_cast<http::status>(answer.status),
-                                                                 std::move(answer.body));
+                                Response response = MakeResponse(
+                                    *kept, static_cast<http::status>(answer.status), std::move(answer.body));
                                 if (kept->method() == http::verb::head) response.body().clear();
                                 self->Reply(std::move(response), kept->keep_alive());
                               });

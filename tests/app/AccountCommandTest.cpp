@@ -18,12 +18,15 @@ TEST(AccountCommandTest, WordsMakeRequests) {
   };
   const Case cases[] = {
       {{"add", "n", "p"}, "", Kind::kAdd},
-      {{"add", "n", "p", "--allowed-seconds", "60", "--valid-until", "20301231", "--area", "A", "--serial", "S"},
+      {{"add", "n", "p", "--allowed-seconds", "60", "--valid-until", "20301231", "--area", "A", "--serial",
+        "S"},
        "",
        Kind::kAdd},
       {{"add", "n"}, "add needs NAME and PASSWORD", Kind::kAdd},
       {{"add", "n", "p", "--allowed-seconds"}, "--allowed-seconds needs a value", Kind::kAdd},
-      {{"add", "n", "p", "--allowed-seconds", "6x"}, "--allowed-seconds needs a whole number, not '6x'", Kind::kAdd},
+      {{"add", "n", "p", "--allowed-seconds", "6x"},
+       "--allowed-seconds needs a whole number, not '6x'",
+       Kind::kAdd},
       {{"add", "n", "p", "--colour", "red"}, "unknown option '--colour'", Kind::kAdd},
       {{"list"}, "", Kind::kList},
       {{"list", "text"}, "", Kind::kList},
@@ -46,11 +49,16 @@ TEST(AccountCommandTest, WordsMakeRequests) {
   }
   AccountRequest request;
   std::string error;
-  ASSERT_TRUE(ParseAccountCommand(
-      {"add", "n", "p", "--allowed-seconds", "60", "--valid-until", "20301231", "--area", "A", "--serial", "S"},
-      request, error));
-  EXPECT_EQ(request.account, (Account{.name = "n", .password = "p", .allowedSeconds = 60, .validUntil = 20301231,
-                                      .area = "A", .serialBinding = 1, .serial = "S"}));
+  ASSERT_TRUE(ParseAccountCommand({"add", "n", "p", "--allowed-seconds", "60", "--valid-until", "20301231",
+                                   "--area", "A", "--serial", "S"},
+                                  request, error));
+  EXPECT_EQ(request.account, (Account{.name = "n",
+                                      .password = "p",
+                                      .allowedSeconds = 60,
+                                      .validUntil = 20301231,
+                                      .area = "A",
+                                      .serialBinding = 1,
+                                      .serial = "S"}));
 }
 
 TEST(AccountCommandTest, ListLineHoldsEveryColumnNameFirst) {

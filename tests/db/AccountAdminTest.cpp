@@ -55,15 +55,15 @@ class AccountAdminTest : public dbtest::BackendTest {
   }
   bool Server() const { return GetParam() == Backend::kPostgres; }
   AccountAdmin Admin() {
-    return AccountAdmin(Server() ? AccountBackend::kServer : AccountBackend::kLocal,
-                        [this](const std::string& sql, const SqlParams& params,
-                               const std::vector<std::string>& columns, std::vector<Ado_Row>& rows) {
-                          return db->Select(sql, params, columns, rows);
-                        });
+    return AccountAdmin(
+        Server() ? AccountBackend::kServer : AccountBackend::kLocal,
+        [this](const std::string& sql, const SqlParams& params, const std::vector<std::string>& columns,
+               std::vector<Ado_Row>& rows) { return db->Select(sql, params, columns, rows); });
   }
   int Value(const std::string& name, const std::string& column) {
-    return db->SelectValue(std::string("SELECT ") + column + " FROM " + (Server() ? "SER_UserDB" : "USERPASSWORD") +
-                               " WHERE " + (Server() ? "UserName" : "UserUser") + "=$1",
+    return db->SelectValue(std::string("SELECT ") + column + " FROM " +
+                               (Server() ? "SER_UserDB" : "USERPASSWORD") + " WHERE " +
+                               (Server() ? "UserName" : "UserUser") + "=$1",
                            {name});
   }
   std::vector<std::string> Names(const std::string& search) {
@@ -288,8 +288,8 @@ TEST_P(AdministrationTest, AnAddedAccountLogsInAndADeletedOneNoLonger) {
   EXPECT_EQ(Run({Kind::kDelete, "rover1", "", {}}).status, Status::kNotFound);
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, AdministrationTest, ::testing::Values(Backend::kSqlite, Backend::kPostgres),
-                         dbtest::BackendName);
+INSTANTIATE_TEST_SUITE_P(Backends, AdministrationTest,
+                         ::testing::Values(Backend::kSqlite, Backend::kPostgres), dbtest::BackendName);
 
 TEST(AdministrationDownTest, AnUnreachableServerAnswersAtOnce) {
   boost::asio::io_context io;
@@ -303,7 +303,8 @@ TEST(AdministrationDownTest, AnUnreachableServerAnswersAtOnce) {
   AccountDatabase accounts(gybl, database);
   AccountAdministration admin(gybl, database, accounts.accounts);
   std::optional<AccountResult> answer;
-  admin.Run({AccountRequest::Kind::kList, "", "", {}}, [&](AccountResult result) { answer = std::move(result); });
+  admin.Run({AccountRequest::Kind::kList, "", "", {}},
+            [&](AccountResult result) { answer = std::move(result); });
   ASSERT_TRUE(answer.has_value()) << "answered without waiting for the server";
   EXPECT_EQ(answer->status, Status::kUnreachable);
   EXPECT_TRUE(testsupport::RunUntil(io, [&] { return !database.Connecting(); }));

@@ -72,8 +72,10 @@ TEST(AccountsApiTest, AnAddCarriesEveryColumn) {
 
 TEST(AccountsApiTest, AnswersCarryStatusesAndOnlineMarks) {
   using Status = AccountResult::Status;
-  const std::pair<Status, int> statuses[] = {{Status::kInvalid, 400},   {Status::kNotFound, 404},
-                                             {Status::kDuplicate, 409}, {Status::kFailed, 500},
+  const std::pair<Status, int> statuses[] = {{Status::kInvalid, 400},
+                                             {Status::kNotFound, 404},
+                                             {Status::kDuplicate, 409},
+                                             {Status::kFailed, 500},
                                              {Status::kUnreachable, 503}};
   for (const auto& [status, http] : statuses) {
     const SettingsAnswer answer = AccountAnswer({}, AccountResult::Failure(status, "why <b>"), {});
