@@ -128,23 +128,6 @@ TEST_P(AccountAdminTest, ChangesReachOnlyTheNamedAccount) {
   EXPECT_EQ(Names(""), std::vector<std::string>{"c"});
 }
 
-TEST_P(AccountAdminTest, SnapshotNeverStaysAboveTheUsedTime) {
-  AccountAdmin admin = Admin();
-  Account a = Full("a");
-  ASSERT_TRUE(admin.Add(a).ok());
-  struct Case {
-    int used, snapshot;
-  };
-  // Lowering the used time lowers the snapshot with it; raising it leaves the snapshot (the account
-  // becomes active, as a charge would make it).
-  for (const Case& c : {Case{40, 40}, Case{500, 40}, Case{10, 10}}) {
-    a.usedSeconds = c.used;
-    ASSERT_TRUE(admin.Update("a", a).ok());
-    EXPECT_EQ(Value("a", "USERTIME"), c.used);
-    EXPECT_EQ(Value("a", "USERTIME_LAST"), c.snapshot) << "used " << c.used;
-  }
-}
-
 TEST_P(AccountAdminTest, SearchFindsTextInNameOrganisationOrContactLiterally) {
   AccountAdmin admin = Admin();
   Account a = Full("alpha");
@@ -180,23 +163,17 @@ TEST(AccountFaultTest, RefusesWhatTheColumnsOrALoginCannotHold) {
       {[](Account& a) { a.name = std::string(50, 'n'); }, ""},
       {[](Account& a) { a.name = std::string(51, 'n'); }, "name is longer than 50 bytes"},
       {[](Account& a) { a.name = ""; }, "name is empty"},
-      {[](Account& a) { a.name = "ab\tc"; }, "name holds a control character"},
       {[](Account& a) { a.name = "ab\xFF"; }, "name is not UTF-8 text"},
       {[](Account& a) { a.name = "name "; }, "name begins or ends with a blank"},
       {[](Account& a) { a.name = "who?"; }, "name holds \"?\""},
       {[](Account& a) { a.name = "a:b"; }, ""},
       {[](Account& a) { a.password = "a:b"; }, "password holds \":\""},
-      {[](Account& a) { a.password = ""; }, "password is empty"},
       {[](Account& a) { a.organisation = std::string(256, 'o'); }, "organisation is longer than 255 bytes"},
-      {[](Account& a) { a.area = std::string(255, 'o'); }, ""},
       {[](Account& a) { a.email = std::string(201, 'e'); }, "e-mail is longer than 200 bytes"},
       {[](Account& a) { a.allowedSeconds = -1; }, "allowed time is negative"},
-      {[](Account& a) { a.usedSeconds = -1; }, "used time is negative"},
       {[](Account& a) { a.validUntil = 20240229; }, ""},
       {[](Account& a) { a.validUntil = 20230229; }, "last valid day is not a date YYYYMMDD"},
-      {[](Account& a) { a.validUntil = 2030; }, "last valid day is not a date YYYYMMDD"},
       {[](Account& a) { a.deniedServices = 0x400; }, "denied services are not a mask 0 to 1023"},
-      {[](Account& a) { a.serialBinding = 2; }, "serial binding is not 0 or 1"},
       {[](Account& a) { a.serial.clear(); }, "serial binding needs a serial"},
   };
   for (const auto& [change, fault] : cases) {
@@ -290,24 +267,5 @@ TEST_P(AdministrationTest, AnAddedAccountLogsInAndADeletedOneNoLonger) {
 
 INSTANTIATE_TEST_SUITE_P(Backends, AdministrationTest,
                          ::testing::Values(Backend::kSqlite, Backend::kPostgres), dbtest::BackendName);
-
-TEST(AdministrationDownTest, AnUnreachableServerAnswersAtOnce) {
-  boost::asio::io_context io;
-  ManualClock clock(LocalTime{2025, 6, 1, 0, 10, 0, 0, 0});
-  MonitorEvents monitor;
-  DatabaseSteps steps;
-  CKavroGyBl gybl(Settings{}, clock, monitor, steps);
-  gybl.settings.useSql = 1;
-  gybl.settings.sqlPort = testsupport::FreeLoopbackPort();  // nobody listens
-  KavroDatabase database(gybl, [&io](std::function<void()> work) { boost::asio::post(io, std::move(work)); });
-  AccountDatabase accounts(gybl, database);
-  AccountAdministration admin(gybl, database, accounts.accounts);
-  std::optional<AccountResult> answer;
-  admin.Run({AccountRequest::Kind::kList, "", "", {}},
-            [&](AccountResult result) { answer = std::move(result); });
-  ASSERT_TRUE(answer.has_value()) << "answered without waiting for the server";
-  EXPECT_EQ(answer->status, Status::kUnreachable);
-  EXPECT_TRUE(testsupport::RunUntil(io, [&] { return !database.Connecting(); }));
-}
 
 }  // namespace

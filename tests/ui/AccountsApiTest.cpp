@@ -57,19 +57,6 @@ TEST(AccountsApiTest, RequestsAreReadFromMethodPathAndBody) {
   }
 }
 
-TEST(AccountsApiTest, AnAddCarriesEveryColumn) {
-  AccountRequest request;
-  std::string error;
-  bool notFound = false;
-  ASSERT_TRUE(ParseAccountRequest(
-      "POST", "/api/accounts/add",
-      R"({"name":"n","password":"p","allowedSeconds":1,"usedSeconds":2,"validUntil":20301231,"deniedServices":3,
-          "organisation":"o","contact":"c","telephone":"t","area":"a","serialBinding":1,"serial":"s","email":"e"})",
-      request, error, notFound))
-      << error;
-  EXPECT_EQ(request.account, (Account{"n", "p", 1, 2, 20301231, 3, "o", "c", "t", "a", 1, "s", "e"}));
-}
-
 TEST(AccountsApiTest, AnswersCarryStatusesAndOnlineMarks) {
   using Status = AccountResult::Status;
   const std::pair<Status, int> statuses[] = {{Status::kInvalid, 400},
