@@ -2,6 +2,7 @@
 
 #include <boost/json.hpp>
 #include <climits>
+#include <cmath>
 #include <utility>
 
 #include "db/AccountAdministration.h"
@@ -59,9 +60,13 @@ bool ReadNumber(const json::object& object, const char* key, int& out, std::stri
     out = static_cast<int>(field->as_int64());
     return true;
   }
-  if (field->is_double() && field->as_double() == static_cast<double>(static_cast<int>(field->as_double()))) {
-    out = static_cast<int>(field->as_double());
-    return true;
+  // A page may send 60.0 for 60; the range is checked before the conversion.
+  if (field->is_double()) {
+    const double number = field->as_double();
+    if (number >= INT_MIN && number <= INT_MAX && number == std::floor(number)) {
+      out = static_cast<int>(number);
+      return true;
+    }
   }
   error = std::string(key) + " is not a whole number";
   return false;
