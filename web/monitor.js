@@ -1,6 +1,7 @@
 // The web monitor page: one event socket feeds the views; the toolbar and the grid send the
 // operator's actions back as POST requests. Every text from the caster is set as text, never as HTML.
 import { AreaDialog } from './areas.js';
+import { AccountsView } from './accounts.js';
 import { ConsoleView } from './console.js';
 import { GridView } from './grid.js';
 import { LogView } from './log.js';
@@ -22,8 +23,14 @@ grid.onStation = (socket) => post('/api/station/open', { socket });
 const settings = new SettingsView($('settings-view'));
 const map = new MapView($('map-view'), post);
 const tabs = document.querySelector('.tabs');
-const views = { settings: [$('settings-view')], grid: [$('grid-view'), $('stats')], map: [$('map-view')] };
+const accounts = new AccountsView($('accounts-view'));
+const views = {
+  settings: [$('settings-view')], grid: [$('grid-view'), $('stats')], map: [$('map-view')],
+  accounts: [$('accounts-view')],
+};
 setupTabs(tabs, views, (name) => {
+  if (name === 'accounts') accounts.open();
+  else accounts.hide();
   if (name === 'settings') settings.open();
   if (name === 'grid') grid.schedule();
   if (name === 'map') map.open();
@@ -144,6 +151,9 @@ function connect() {
 
 $('start').addEventListener('click', () => post('/api/service/start'));
 $('stop').addEventListener('click', () => post('/api/service/stop'));
-$('admin').addEventListener('click', () => post('/api/accounts/admin'));
+$('admin').addEventListener('click', () => {
+  post('/api/accounts/admin');
+  tabs.querySelector('[data-tab="accounts"]').click();
+});
 $('areas-open').addEventListener('click', () => areas.open());
 connect();

@@ -28,12 +28,14 @@
 #include "core/LocalTime.h"
 #include "core/Messages.h"
 #include "core/StrFormat.h"
+#include "db/AccountAdministration.h"
 #include "db/AccountDatabase.h"
 #include "db/KavroDatabase.h"
 #include "gnss/DecoderContext.h"
 #include "link/ServerLinks.h"
 #include "link/UpstreamReport.h"
 #include "reports/IpLocation.h"
+#include "ui/AccountsApi.h"
 #include "ui/FrameView.h"
 #include "ui/GridModel.h"
 #include "ui/HttpAccess.h"
@@ -136,9 +138,10 @@ MonitorHandlers MonitorActions(CKavroGyBl& gybl, CMainFrame& frame, WebMonitor& 
     }
     return false;
   };
-  handlers.accountAdministration = [&gybl, &monitor] {
+  // The toolbar's user administration opens the account page; the accounts are recounted first.
+  handlers.accountAdministration = [&gybl] {
     gybl.steps().CountUsers();
-    monitor.OnNotice("User administration: the account page is not built yet; accounts were recounted");
+    gybl.SendStatistics();
   };
   handlers.settingsState = [&gybl, &monitor] {
     SettingsForm& form = monitor.settingsForm();
@@ -279,6 +282,14 @@ int RunCaster(const std::string& programDirectory) {
   MonitorHandlers monitorHandlers = MonitorActions(gybl, frame, monitor);
   monitorHandlers.areas = [&areaPage](std::string_view method, std::string_view target, std::string_view body) {
     return areaPage.Request(method, target.substr(0, target.find('?')), body);
+  };
+  AccountAdministration accountAdmin(gybl, database, accounts.accounts);
+  monitorHandlers.accounts = [&gybl, &accountAdmin](std::string_view method, std::string_view target,
+                                                    std::string_view body,
+                                                    std::function<void(SettingsAnswer)> reply) {
+    AnswerAccounts(
+        accountAdmin, [&gybl] { return OnlineUserNames(gybl.clientTable); }, method, target, body,
+        std::move(reply));
   };
   MonitorServer monitorServer(io, std::move(monitorHandlers));
   boost::asio::signal_set signals(io, SIGINT, SIGTERM);

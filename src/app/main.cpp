@@ -5,7 +5,9 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
+#include "app/AccountCommand.h"
 #include "app/Application.h"
 #include "app/HostInfo.h"
 
@@ -18,7 +20,15 @@ void PrintUsage() {
       "               directory of the executable\n"
       "  --version    print the version and exit\n"
       "  --help       print this text and exit\n"
-      "Stops on SIGINT or SIGTERM, closing every connection.");
+      "Stops on SIGINT or SIGTERM, closing every connection.\n"
+      "\n"
+      "Accounts, on the database the settings select, also beside a running caster\n"
+      "(exit status 0 done, 1 failed):\n"
+      "  KavroServer [--dir DIR] user add NAME PASSWORD [--allowed-seconds N]\n"
+      "              [--valid-until YYYYMMDD] [--area NAME] [--serial SN]\n"
+      "  KavroServer [--dir DIR] user list [SEARCH]\n"
+      "  KavroServer [--dir DIR] user delete NAME\n"
+      "  KavroServer [--dir DIR] user reset-time NAME");
 }
 
 std::string ExecutableDirectory() {
@@ -31,7 +41,14 @@ std::string ExecutableDirectory() {
 
 int main(int argc, char** argv) {
   std::string directory;
+  std::vector<std::string> userCommand;
+  bool accountCommand = false;
   for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "user") == 0) {
+      accountCommand = true;
+      userCommand.assign(argv + i + 1, argv + argc);
+      break;
+    }
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       PrintUsage();
       return 0;
@@ -54,5 +71,7 @@ int main(int argc, char** argv) {
   if (directory.empty() || directory.back() != '/') directory += '/';
   std::filesystem::create_directories(directory, error);  // a new directory gets the whole layout
 
+  // The command form runs beside a caster: no single-instance lock, no service.
+  if (accountCommand) return RunAccountCommand(directory, userCommand, stdout, stderr);
   return RunCaster(directory);
 }

@@ -66,6 +66,10 @@ int Ado_Sqlite::Open(const std::string& connection, const std::string& /*user*/,
   return 1;
 }
 
+void Ado_Sqlite::SetBusyTimeout(int milliseconds) {
+  if (db_ != nullptr) sqlite3_busy_timeout(db_, milliseconds);
+}
+
 int Ado_Sqlite::Close() {
   if (db_ == nullptr) return 1;
   if (sqlite3_close(db_) != SQLITE_OK) return 0;

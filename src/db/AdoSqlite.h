@@ -32,6 +32,8 @@ class Ado_Sqlite : public Ado_InterFacce {
   // connection: the path of the file, created when missing. Login name and password are not used.
   int Open(const std::string& connection, const std::string& user, const std::string& password) override;
   bool IsOpen() const override { return db_ != nullptr; }
+  // How long statements of this open connection wait for another process's write lock.
+  void SetBusyTimeout(int milliseconds);
 
  private:
   // Compiles one statement and binds its parameters; null on failure or when the text holds more than

@@ -50,6 +50,11 @@ struct MonitorHandlers {
   ApiHandler map;
   // The work-area dialogs, under /api/areas/ in the same way.
   ApiHandler areas;
+  // The account page (/api/accounts/..., but for /api/accounts/admin): method, target with query, body.
+  // The answer goes to reply, on the main thread, at once or when the database answered.
+  std::function<void(std::string_view method, std::string_view target, std::string_view body,
+                     std::function<void(SettingsAnswer)> reply)>
+      accounts;
 };
 
 struct MonitorOptions {

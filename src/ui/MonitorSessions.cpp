@@ -23,6 +23,7 @@ constexpr size_t kBodyLimit = 64 * 1024;
 constexpr size_t kMaxFileBytes = 4 * 1024 * 1024;
 constexpr std::string_view kEventsPath = "/api/events";
 constexpr std::string_view kSettingsPrefix = "/api/settings/";
+constexpr std::string_view kAccountsPrefix = "/api/accounts/";
 constexpr size_t kMaxEventRead = 4096;  // the page sends nothing larger on its event socket
 
 Response MakeResponse(const HttpRequest& request, http::status status, std::string body,
@@ -83,6 +84,14 @@ Response StaticFile(const MonitorState& state, const HttpRequest& request) {
   response.set("Content-Security-Policy", "default-src 'self'; connect-src 'self'; img-src 'self' data:" +
                                               (tiles.empty() ? std::string() : " " + tiles));
   return response;
+}
+
+// An account-page request that may be answered: the others get their refusal from Answer.
+bool IsAccountsRequest(const MonitorState& state, const HttpRequest& request) {
+  const std::string_view target = request.target();
+  const std::string_view path = target.substr(0, target.find('?'));
+  return state.handlers.accounts && path.starts_with(kAccountsPrefix) && path != "/api/accounts/admin" &&
+         Authorized(state, request) && (request.method() != http::verb::post || FromOwnOrigin(request));
 }
 
 Response Post(MonitorState& state, const HttpRequest& request, std::string_view path) {
@@ -207,6 +216,18 @@ void HttpSession::OnRequest(const beast::error_code& error) {
     return;
   }
   const bool keepAlive = request.keep_alive();
+  if (IsAccountsRequest(*state_, request)) {
+    // Answered when the database answered; the request is kept for the reply's headers.
+    auto kept = std::make_shared<HttpRequest>(std::move(request));
+    state_->handlers.accounts(kept->method_string(), kept->target(), kept->body(),
+                              [self = shared_from_this(), kept](SettingsAnswer answer) {
+                                Response response = MakeResponse(
+                                    *kept, static_cast<http::status>(answer.status), std::move(answer.body));
+                                if (kept->method() == http::verb::head) response.body().clear();
+                                self->Reply(std::move(response), kept->keep_alive());
+                              });
+    return;
+  }
   Response response = Answer(*state_, request);
   if (request.method() == http::verb::head) response.body().clear();  // Content-Length stays that of GET
   Reply(std::move(response), keepAlive);

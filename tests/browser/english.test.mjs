@@ -15,7 +15,7 @@ await browserTest({ binary, dir, ready: `PORT[${port}]`, shots, name: 'english' 
   await page.goto(`http://127.0.0.1:${monitorPort}/`);
   await page.waitForSelector('#link.online', { timeout: DEADLINE_MS });
   const tabs = await page.locator('.tab').allTextContents();
-  check(tabs.join('|') === 'Settings|Details|Map', `the view tabs read English (${tabs.join('|')})`);
+  check(tabs.join('|') === 'Settings|Details|Map|Accounts', `the view tabs read English (${tabs.join('|')})`);
   const head = await page.locator('#grid-head').textContent();
   check(head.includes('User') && head.includes('Online time'), 'the grid columns read English');
   check((await page.locator('#stats').textContent()).includes('Running time'), 'the statistics read English');
