@@ -1,8 +1,9 @@
 // The work-area dialogs in headless Chromium, served by the real caster: an area is added (a second
 // one of the same name is refused and the name dialog stays open), its corners are picked by a
-// rectangle dragged on the map and saved to the database, and it is deleted. Screenshots go to the
-// folder named on the command line.
+// rectangle dragged on the map and saved to the database, its delete is refused while an account uses
+// it, and it is deleted once none does. Screenshots go to the folder named on the command line.
 //   node tests/browser/areas.test.mjs BINARY SCREENSHOT_DIR
+import { spawnSync } from 'node:child_process';
 import path from 'node:path';
 import { DEADLINE_MS, browserTest, check, freePort, programDirectory } from './support.mjs';
 
@@ -67,10 +68,20 @@ await browserTest({ binary, dir, ready: `PORT[${port}]`, shots, name: 'areas' },
   check(true, 'the work area is drawn on the map');
   await page.screenshot({ path: path.join(shots, 'areas-picked.png') });
 
-  // An area no account uses is deleted; the list is empty again.
-  page.once('dialog', (question) => question.accept());
-  const deleted = page.waitForResponse((r) => r.url().endsWith('/api/areas/delete'));
-  await dialog.locator('.areas-buttons button', { hasText: '删除' }).click();
-  check((await deleted).status() === 200, 'an unused work area is deleted');
+  // An account in the area (made with the command form while the caster runs): its delete is refused.
+  const user = (...words) => spawnSync(binary, ['--dir', dir, 'user', ...words], { encoding: 'utf8' });
+  check(user('add', 'surveyor', 'pw', '--area', 'Zone1').status === 0, 'an account in Zone1 is added');
+  const remove = async () => {
+    page.once('dialog', (question) => question.accept());
+    const answer = page.waitForResponse((r) => r.url().endsWith('/api/areas/delete'));
+    await dialog.locator('.areas-buttons button', { hasText: '删除' }).click();
+    return (await answer).status();
+  };
+  check(await remove() === 409, 'the delete of a work area in use is refused');
+  check((await dialog.locator(':scope > .areas-error').textContent()).startsWith('Not deleted'), 'and the dialog says why');
+  check(await page.locator('.areas-list option').count() === 1, 'the area stays in the list');
+  await page.screenshot({ path: path.join(shots, 'areas-refused-delete.png') });
+  check(user('delete', 'surveyor').status === 0, 'the account is deleted');
+  check(await remove() === 200, 'then the work area is deleted');
   check(await page.locator('.areas-list option').count() === 0, 'and leaves the list');
 });
