@@ -141,6 +141,8 @@ export class SettingsView {
     });
     if (response.ok) this.render(await response.json());
     else console.warn(action, response.status);
+    // Counts the answers drawn, so that a script can wait for an action to show its result.
+    this.root.dataset.answers = String(Number(this.root.dataset.answers ?? 0) + 1);
   }
 
   // A changed service state (from the toolbar or this form).

@@ -27,8 +27,6 @@ bool ParseAccountRequest(std::string_view method, std::string_view target, std::
 // The answer to a request: status and JSON, each listed account marked online when its name is in online.
 SettingsAnswer AccountAnswer(const AccountRequest& request, const AccountResult& result,
                              const std::set<std::string>& online);
-// A query parameter of a target, percent-decoded ("+" is a blank); empty when absent.
-std::string QueryParameter(std::string_view target, std::string_view name);
 
 // The user names of the connections open now (the "online" mark of the page).
 std::set<std::string> OnlineUserNames(const ClientTable& clients);

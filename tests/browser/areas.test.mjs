@@ -54,8 +54,11 @@ await browserTest({ binary, dir, ready: `PORT[${port}]`, shots, name: 'areas' },
   check([b1, b2, l1, l2].every((v) => Math.abs(v * 1e6 - Math.round(v * 1e6)) < 1e-3),
     'the corners are kept to six decimals');
   // The inputs in order: B2 (1049), L2 (1050), B1 (1047), L1 (1048), then the parameters.
-  const shown = await Promise.all([0, 2].map((i) => dialog.locator('.areas-fields input').nth(i).inputValue()));
-  check(Number(shown[0]) === b2 && Number(shown[1]) === b1, 'the dialog shows the picked latitudes');
+  await page.waitForFunction(([north, south]) => {
+    const inputs = document.querySelectorAll('.areas-fields input');
+    return Number(inputs[0].value) === north && Number(inputs[2].value) === south;
+  }, [b2, b1], { timeout: DEADLINE_MS });
+  check(true, 'the dialog shows the picked latitudes');
   const savedAnswer = page.waitForResponse((r) => r.url().endsWith('/api/areas/save'));
   await dialog.locator('.areas-buttons button', { hasText: '编辑完成' }).click();
   check((await savedAnswer).status() === 200, 'the corners are saved');
@@ -78,10 +81,15 @@ await browserTest({ binary, dir, ready: `PORT[${port}]`, shots, name: 'areas' },
     return (await answer).status();
   };
   check(await remove() === 409, 'the delete of a work area in use is refused');
-  check((await dialog.locator(':scope > .areas-error').textContent()).startsWith('Not deleted'), 'and the dialog says why');
+  // The page draws an answer after it arrived: wait for the drawing, not just the answer.
+  await page.waitForFunction(() => document.querySelector('#areas > .areas-error').textContent.startsWith('Not deleted'),
+    null, { timeout: DEADLINE_MS });
+  check(true, 'and the dialog says why');
   check(await page.locator('.areas-list option').count() === 1, 'the area stays in the list');
   await page.screenshot({ path: path.join(shots, 'areas-refused-delete.png') });
   check(user('delete', 'surveyor').status === 0, 'the account is deleted');
   check(await remove() === 200, 'then the work area is deleted');
-  check(await page.locator('.areas-list option').count() === 0, 'and leaves the list');
+  await page.waitForFunction(() => document.querySelectorAll('.areas-list option').length === 0, null,
+    { timeout: DEADLINE_MS });
+  check(true, 'and leaves the list');
 });

@@ -27,11 +27,15 @@ const autostart = path.join(dir, 'config', 'autostart', 'KavroServer.desktop');
 let page;
 const field = (id) => page.locator(`.settings-row[data-id="${id}"] input`);
 const button = (id) => page.locator(`.settings-row[data-id="${id}"] button`);
+// Presses a form button and waits until the page has drawn the answer.
 async function act(id, action) {
+  const answers = await page.locator('#settings-view').evaluate((form) => Number(form.dataset.answers ?? 0));
   await Promise.all([
     page.waitForResponse((r) => r.url().endsWith(`/api/settings/${action}`), { timeout: DEADLINE_MS }),
     button(id).click(),
   ]);
+  await page.waitForFunction((n) => Number(document.querySelector('#settings-view').dataset.answers) > n, answers,
+    { timeout: DEADLINE_MS });
 }
 // The log-on entry goes to the test's own folder, never to the user's.
 const env = { XDG_CONFIG_HOME: path.join(dir, 'config') };

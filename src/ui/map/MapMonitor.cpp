@@ -4,6 +4,7 @@
 #include <cctype>
 #include <charconv>
 
+#include "ui/QueryString.h"
 #include "ui/map/MapJson.h"
 
 namespace json = boost::json;
@@ -12,22 +13,6 @@ namespace {
 
 SettingsAnswer Error(int status, std::string_view reason) {
   return {status, "{\"error\":\"" + std::string(reason) + "\"}"};
-}
-
-// The value of one query parameter of a target, or empty.
-std::string_view QueryValue(std::string_view target, std::string_view name) {
-  const size_t question = target.find('?');
-  if (question == std::string_view::npos) return {};
-  std::string_view query = target.substr(question + 1);
-  while (!query.empty()) {
-    const size_t amp = query.find('&');
-    const std::string_view pair = query.substr(0, amp);
-    if (pair.size() > name.size() && pair.starts_with(name) && pair[name.size()] == '=')
-      return pair.substr(name.size() + 1);
-    if (amp == std::string_view::npos) break;
-    query.remove_prefix(amp + 1);
-  }
-  return {};
 }
 
 bool Integer(std::string_view text, int64_t& value) {
@@ -88,7 +73,7 @@ SettingsAnswer MapMonitor::Request(std::string_view method, std::string_view tar
     if (path == "state") return {200, json::serialize(MapSnapshotJson(*this))};
     if (path == "objects") {
       int64_t layer = -1;
-      if (!Integer(QueryValue(target, "layer"), layer) || layer < 0 ||
+      if (!Integer(QueryParameter(target, "layer"), layer) || layer < 0 ||
           static_cast<size_t>(layer) >= view_.map().layers().size())
         return Error(404, "no such layer");
       json::array objects;
@@ -99,7 +84,7 @@ SettingsAnswer MapMonitor::Request(std::string_view method, std::string_view tar
     if (path == "picture") {
       int64_t id = 0;
       const MapPicture* picture =
-          Integer(QueryValue(target, "id"), id) ? view_.Picture(static_cast<int>(id)) : nullptr;
+          Integer(QueryParameter(target, "id"), id) ? view_.Picture(static_cast<int>(id)) : nullptr;
       if (picture == nullptr) return Error(404, "no such picture");
       return {200, MapPictureJson(*picture)};
     }
