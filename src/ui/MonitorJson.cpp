@@ -5,6 +5,7 @@
 #include "app/OutputLog.h"
 #include "app/WorkspaceTree.h"
 #include "core/Utf8.h"
+#include "ui/JsonTexts.h"
 #include "ui/map/MapJson.h"
 
 namespace json = boost::json;
@@ -81,12 +82,6 @@ json::object ToolbarJson(const ToolbarState& toolbar) {
   json::array links;
   for (bool on : toolbar.links) links.emplace_back(on);
   return {{"start", toolbar.startEnabled}, {"stop", toolbar.stopEnabled}, {"links", std::move(links)}};
-}
-
-json::object DialogJson(const DialogTexts& dialog) {
-  json::object controls;
-  for (const auto& control : dialog.controls) controls[std::to_string(control.id)] = Text(control.text);
-  return {{"caption", Text(dialog.caption)}, {"controls", std::move(controls)}};
 }
 
 json::object TextsJson(const PageTexts& texts) {
@@ -243,4 +238,12 @@ bool ParseConsoleBody(std::string_view body, ConsoleRequest& request) {
     }
   }
   return true;
+}
+
+json::string JsonText(std::string_view text) { return Text(text); }
+
+json::object DialogJson(const DialogTexts& dialog) {
+  json::object controls;
+  for (const auto& control : dialog.controls) controls[std::to_string(control.id)] = Text(control.text);
+  return {{"caption", Text(dialog.caption)}, {"controls", std::move(controls)}};
 }

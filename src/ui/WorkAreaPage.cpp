@@ -3,19 +3,11 @@
 #include <boost/json.hpp>
 #include <cmath>
 
-#include "ui/MonitorJson.h"
+#include "ui/JsonTexts.h"
 
 namespace json = boost::json;
 
 namespace {
-
-json::string Text(std::string_view text) { return json::string(ValidUtf8(text)); }
-
-json::object TextsJson(const DialogTexts& texts) {
-  json::object controls;
-  for (const auto& control : texts.controls) controls[std::to_string(control.id)] = Text(control.text);
-  return {{"caption", Text(texts.caption)}, {"controls", std::move(controls)}};
-}
 
 // A finite number from a JSON value; false for anything else.
 bool Number(const json::value* value, double& out) {
@@ -60,7 +52,7 @@ bool ParseSave(const json::object& object, AreaBounds& bounds, AreaParameters& p
 std::string WorkAreaPage::StateJson(const std::string& error) const {
   const WorkAreaForm form = dialog_.form();
   json::array names;
-  for (const auto& name : form.names) names.emplace_back(Text(name));
+  for (const auto& name : form.names) names.emplace_back(JsonText(name));
   json::array bounds;
   for (double v : form.bounds) bounds.emplace_back(v);
   const AreaParameters& p = form.parameters;
@@ -68,12 +60,12 @@ std::string WorkAreaPage::StateJson(const std::string& error) const {
                           {"rz", p.rz}, {"sf", p.sf}, {"useSeven", p.useSeven}, {"useUndulation", p.useUndulation}};
   json::object state{{"open", form.open},
                      {"names", std::move(names)},
-                     {"selected", Text(form.selected)},
+                     {"selected", JsonText(form.selected)},
                      {"bounds", std::move(bounds)},
                      {"parameters", std::move(parameters)},
-                     {"texts", TextsJson(texts_)},
-                     {"nameTexts", TextsJson(nameTexts_)}};
-  if (!error.empty()) state["error"] = Text(error);
+                     {"texts", DialogJson(texts_)},
+                     {"nameTexts", DialogJson(nameTexts_)}};
+  if (!error.empty()) state["error"] = JsonText(error);
   return json::serialize(state);
 }
 
