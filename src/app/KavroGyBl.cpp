@@ -73,17 +73,20 @@ int CKavroGyBl::SendText(uint32_t socket, std::string_view text) {
   ClientEntry* entry = FindClient(clientTable, socket);
   if (entry == nullptr) return 0;
   const auto length = static_cast<uint32_t>(text.size());
-  // The area keeps room for a terminating zero, as every reply composed there does; a longer text
-  // goes whole as one shared chunk, never cut.
-  if (text.size() < entry->outBuffer.size()) {
-    std::copy_n(text.data(), text.size(), entry->outBuffer.data());
-    entry->outBuffer[text.size()] = 0;
-    Send(socket, entry->outBuffer.data(), length);
+  // The send primitive copies what the kernel does not take at once, so the text is handed over as
+  // it is; a long one goes whole as one shared chunk, never cut.
+  if (text.size() < kOutBufferSize) {
+    Send(socket, text.data(), length);
     return 1;
   }
   const SharedChunk chunk = MakeChunk(reinterpret_cast<const uint8_t*>(text.data()), text.size());
   Send(socket, chunk->data(), length, chunk);
   return 1;
+}
+
+void CKavroGyBl::SetClientType(ClientEntry& entry, const std::string& type) {
+  entry.clientType = type;
+  if (type == "BASE") bases.insert(entry.socket);
 }
 
 int CKavroGyBl::Accept(uint32_t socket, const sockaddr_in& peer) {
@@ -92,6 +95,7 @@ int CKavroGyBl::Accept(uint32_t socket, const sockaddr_in& peer) {
   entry.socket = socket;
   entry.peerAddress = peer;
   entry.connectTime = clock_.Now();
+  // The buffers take storage only when input arrives, and give it back when they empty.
   entry.deviceBuffer = std::make_unique<CBuffer>();
   entry.sourceBuffer = std::make_unique<CBuffer>();
   entry.getBuffer = std::make_unique<CBuffer>();
@@ -113,7 +117,7 @@ void CKavroGyBl::InsertTestBase() {
   if (Accept(kTestBaseSocket, nowhere) == 0) return;
   ClientEntry& entry = clientTable.at(kTestBaseSocket);
   entry.userName = kTestBaseName;
-  entry.clientType = "BASE";
+  SetClientType(entry, "BASE");
   monitor_.OnGrid(kGridCounters, entry);
 }
 
@@ -125,8 +129,14 @@ int CKavroGyBl::Close(uint32_t socket, CloseReason reason) {
     steps_.RecordConnection(it->second);
     EndNetClient(it->second.netClient);
   }
-  for (auto& [key, other] : clientTable) other.links.erase(socket);
-  if (it == clientTable.end()) return 0;
+  if (it == clientTable.end()) {
+    for (auto& [key, other] : clientTable) other.links.erase(socket);
+    return 0;
+  }
+  // Links are kept on both sides: only the entries this one names can name it.
+  for (const auto& [key, name] : it->second.links) {
+    if (ClientEntry* other = FindClient(clientTable, key)) other->links.erase(socket);
+  }
 
   ClientEntry& entry = it->second;
   const int code = static_cast<int>(reason);
@@ -152,6 +162,7 @@ int CKavroGyBl::Close(uint32_t socket, CloseReason reason) {
   }
 
   entry.links.clear();
+  bases.erase(socket);
   clientTable.erase(it);
   clientCount = static_cast<int>(clientTable.size());
   SendStatistics();
@@ -179,5 +190,6 @@ void CKavroGyBl::CloseAll() {
     EndNetClient(entry.netClient);
   }
   clientTable.clear();
+  bases.clear();
   clientCount = 0;
 }

@@ -88,9 +88,12 @@ class CKavroGyBl {
   // Sends a composed text: copied into the entry's reply area when it fits there, otherwise whole
   // as one shared chunk, never cut. 0 when the socket has no entry.
   int SendText(uint32_t socket, std::string_view text);
+  // Sets an entry's client type, keeping the base index.
+  void SetClientType(ClientEntry& entry, const std::string& type);
 
   Settings settings;
   ClientTable clientTable;
+  BaseIndex bases;  // every entry whose client type became "BASE"
   int clientCount = 0;
   int serviceRunning = 0;
   TextList textList;

@@ -1,9 +1,12 @@
 #include "app/MainFrame.h"
 
 #include <arpa/inet.h>
+#include <sys/socket.h>
 
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <cerrno>
 #include <chrono>
 #include <fstream>
 
@@ -227,17 +230,40 @@ void CMainFrame::OnAccept(tcp::socket socket) {
 }
 
 void CMainFrame::StartRead(const std::shared_ptr<SocketConnection>& connection) {
-  connection->socket.async_read_some(
-      asio::buffer(connection->recvBuffer.data(), kReadSize),
-      [this, connection](const boost::system::error_code& error, size_t count) {
-        if (connection->closed) return;
-        OnRead(connection, error, count);
-      });
+  connection->socket.async_wait(tcp::socket::wait_read, [this, connection](const boost::system::error_code& error) {
+    if (connection->closed) return;
+    if (error) {
+      OnRead(connection, error, 0);
+      return;
+    }
+    ReadReady(connection);
+  });
+}
+
+void CMainFrame::ReadReady(const std::shared_ptr<SocketConnection>& connection) {
+  for (;;) {
+    const ssize_t r = ::recv(static_cast<int>(connection->fd), readArea_.data(), kReadSize, MSG_DONTWAIT);
+    if (r > 0) {
+      OnRead(connection, {}, static_cast<size_t>(r), static_cast<size_t>(r) == kReadSize);
+      return;
+    }
+    if (r == 0) {
+      OnRead(connection, asio::error::eof, 0);
+      return;
+    }
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      StartRead(connection);  // woken without data: wait again
+      return;
+    }
+    OnRead(connection, boost::system::error_code(errno, boost::system::system_category()), 0);
+    return;
+  }
 }
 
 // Read event: one read of at most 8095 bytes, handed to the request classifier.
 void CMainFrame::OnRead(const std::shared_ptr<SocketConnection>& connection,
-                        const boost::system::error_code& error, size_t count) {
+                        const boost::system::error_code& error, size_t count, bool more) {
   const uint32_t socket = connection->fd;
   ClientEntry* entry = FindClient(gybl_.clientTable, socket);
   if (entry == nullptr) {
@@ -252,13 +278,22 @@ void CMainFrame::OnRead(const std::shared_ptr<SocketConnection>& connection,
     gybl_.Close(socket, CloseReason::kReadFailed);
     return;
   }
-  gybl_.monitor().OnReceived(socket, connection->recvBuffer.data(), count);
-  entry->recvData = connection->recvBuffer.data();
+  gybl_.monitor().OnReceived(socket, readArea_.data(), count);
+  entry->recvData = readArea_.data();
   entry->recvLength = static_cast<uint32_t>(count);
-  if (classifier_.Receive(socket, static_cast<uint32_t>(count), connection->recvBuffer.data()) == 0) {
+  if (classifier_.Receive(socket, static_cast<uint32_t>(count), readArea_.data()) == 0) {
     gybl_.Close(socket, CloseReason::kRefused);
   }
-  if (!connection->closed) StartRead(connection);
+  if (connection->closed) return;
+  if (more) {
+    // A full read may have left bytes behind, and the readiness signal fires only for new data:
+    // read again after the other ready handlers had their turn.
+    asio::post(io_, [this, connection] {
+      if (!connection->closed) ReadReady(connection);
+    });
+    return;
+  }
+  StartRead(connection);
 }
 
 void CMainFrame::ResumeRequest(uint32_t socket) {

@@ -1,5 +1,7 @@
 #include "app/OutputLog.h"
 
+#include <sys/stat.h>
+
 #include <utility>
 
 #include "core/Messages.h"
@@ -24,6 +26,11 @@ std::string FileLine(const std::string& timeText, const std::string& info) {
   return line;
 }
 
+bool SameSecond(const LocalTime& a, const LocalTime& b) {
+  return a.second == b.second && a.minute == b.minute && a.hour == b.hour && a.day == b.day && a.month == b.month &&
+         a.year == b.year;
+}
+
 }  // namespace
 
 std::string LogTimeText(const LocalTime& time) {
@@ -40,6 +47,32 @@ OutputLog::OutputLog(const Clock& clock, std::string logDirectory, std::FILE* co
   if (!logDirectory_.empty() && logDirectory_.back() != '/') logDirectory_ += '/';
 }
 
+OutputLog::~OutputLog() { CloseDaily(); }
+
+void OutputLog::CloseDaily() {
+  if (file_ != nullptr) std::fclose(file_);
+  file_ = nullptr;
+  filePath_.clear();
+}
+
+std::FILE* OutputLog::OpenDaily(const std::string& path, const LocalTime& now) {
+  if (file_ != nullptr && path == filePath_) {
+    if (SameSecond(now, checkedAt_)) return file_;
+    checkedAt_ = now;
+    struct stat atPath {};
+    struct stat open {};
+    if (::stat(path.c_str(), &atPath) == 0 && ::fstat(fileno(file_), &open) == 0 && atPath.st_ino == open.st_ino &&
+        atPath.st_dev == open.st_dev) {
+      return file_;
+    }
+  }
+  CloseDaily();
+  file_ = std::fopen(path.c_str(), "a");
+  if (file_ != nullptr) filePath_ = path;
+  checkedAt_ = now;
+  return file_;
+}
+
 void OutputLog::Append(const LogRecord& record) {
   Change change;
   if (rows_.size() > kMaxRows) {
@@ -51,12 +84,12 @@ void OutputLog::Append(const LogRecord& record) {
   std::string timeText = LogTimeText(now);
   const std::string line = FileLine(timeText, record.text);
 
-  // Opened per line: a new date starts a new file, and the file can be moved while we run.
   const std::string path = logDirectory_ + LogFileName(now);
   bool written = false;
-  if (std::FILE* file = std::fopen(path.c_str(), "a")) {
+  if (std::FILE* file = OpenDaily(path, now)) {
     written = std::fwrite(line.data(), 1, line.size(), file) == line.size();
-    written = std::fclose(file) == 0 && written;
+    written = std::fflush(file) == 0 && written;
+    if (!written) CloseDaily();
   }
   if (written) {
     failures_.Succeeded(path);

@@ -42,6 +42,9 @@ class OutputLog {
   // receives every file line as well (standard output in the binary), or null. A daily file that
   // cannot be written is reported once per day to copyTo (standard error when null).
   OutputLog(const Clock& clock, std::string logDirectory, std::FILE* copyTo);
+  ~OutputLog();
+  OutputLog(const OutputLog&) = delete;
+  OutputLog& operator=(const OutputLog&) = delete;
 
   // Handles one log line (message 1526).
   void Append(const LogRecord& record);
@@ -59,4 +62,11 @@ class OutputLog {
   uint64_t lastSequence_ = 0;
   Listener listener_;
   WriteFailures failures_;
+  // The daily file stays open between lines; it is opened anew for a new date, after a failed write,
+  // and when the file at its path is no longer the open one (moved away), checked once a second.
+  std::FILE* OpenDaily(const std::string& path, const LocalTime& now);
+  void CloseDaily();
+  std::FILE* file_ = nullptr;
+  std::string filePath_;
+  LocalTime checkedAt_;
 };

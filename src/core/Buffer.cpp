@@ -18,7 +18,9 @@ void CBuffer::Reallocate(int bytes) {
   const int length = Length();
   uint8_t* storage = nullptr;
   if (bytes > 0) {
-    storage = static_cast<uint8_t*>(std::aligned_alloc(kPageSize, static_cast<size_t>(bytes)));
+    // Sizes are whole pages, but the storage need not be page-aligned: an aligned block costs up to
+    // another page of padding, and a caster holds thousands of these.
+    storage = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(bytes)));
     if (storage == nullptr) throw std::bad_alloc();
     if (length > 0) std::memcpy(storage, base_, static_cast<size_t>(length));
   }
@@ -107,6 +109,10 @@ uint8_t CBuffer::ByteAt(int position) const {
 void CBuffer::Clear() {
   writePos_ = base_;
   if (capacity_ != kPageSize) Reallocate(kPageSize);
+}
+
+void CBuffer::ReleaseIfEmpty() {
+  if (Length() == 0 && base_ != nullptr) Reallocate(0);
 }
 
 void CBuffer::Copy(const CBuffer& other) {

@@ -38,6 +38,8 @@ class CBuffer {
   uint8_t ByteAt(int position) const;
   // Empties the buffer, keeping exactly one page.
   void Clear();
+  // Gives all storage back when the buffer is empty; the next write takes a page again.
+  void ReleaseIfEmpty();
   // Replaces the contents with those of other.
   void Copy(const CBuffer& other);
   // Appends the contents to a file; false when it cannot be written.

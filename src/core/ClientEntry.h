@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "core/Buffer.h"
@@ -30,8 +31,8 @@ struct AreaParameters {
   int32_t useUndulation = 0;
 };
 
+// Replies up to this size go out from the composing code's own text; longer ones as one shared chunk.
 constexpr size_t kOutBufferSize = 16192;
-constexpr size_t kRecvBufferSize = 8352;
 constexpr uint32_t kReadSize = 8095;
 
 struct ClientEntry {
@@ -76,14 +77,13 @@ struct ClientEntry {
   std::string accountSerial;
   int32_t roveFlagA = 0;
   int32_t roveFlagB = 0;
-  std::array<uint8_t, kOutBufferSize> outBuffer;  // reply composition area, left uninitialised
-  // Pending send: sendLength bytes at sendData; sendChunk, when set, holds the same bytes shared
-  // so that a queue can keep a reference instead of a copy.
+  // Pending send: sendLength bytes at sendData, valid for the call of the send primitive only (the
+  // write queue copies what it keeps); sendChunk, when set, holds the same bytes shared so that a
+  // queue can keep a reference instead of a copy.
   uint32_t sendLength = 0;
   const uint8_t* sendData = nullptr;
   SharedChunk sendChunk;
-  // Receive descriptor; the receive area itself lives with the socket so that a read in flight
-  // never outlives it.
+  // Receive descriptor of the chunk being handled; the receive area belongs to the socket layer.
   uint32_t recvLength = 0;
   const uint8_t* recvData = nullptr;
   int32_t closeReason = 0;
@@ -104,6 +104,10 @@ struct ClientEntry {
 };
 
 using ClientTable = std::map<uint32_t, ClientEntry>;
+
+// The sockets of entries that became bases, in socket order, so that a rover's login finds its base
+// without walking every connection. It may hold sockets that are gone or no longer bases; users check.
+using BaseIndex = std::set<uint32_t>;
 
 // The test base lives under key 0: no socket, never timed out.
 constexpr uint32_t kTestBaseSocket = 0;

@@ -16,22 +16,13 @@ constexpr int kUpstreamRtcm32 = 1;        // formatIndex of an RTCM 3.2 upstream
 
 }  // namespace
 
-int LinkToBase(ClientTable& table, const std::string& mountpoint, uint32_t roverSocket) {
-  for (auto& [key, entry] : table) {
-    if (entry.links.erase(roverSocket) > 0) {
-      // The rover has left that base: it must not go on naming it, or it would count as linked
-      // (never idle-closed) while nothing feeds it.
-      if (ClientEntry* rover = FindClient(table, roverSocket)) rover->links.erase(key);
-      break;
-    }
-  }
-  ClientEntry* base = nullptr;
-  for (auto& [key, entry] : table) {
-    if (entry.clientType == "BASE" && key != roverSocket && entry.userName == mountpoint) {
-      base = &entry;
-      break;
-    }
-  }
+namespace {
+
+bool IsBaseNamed(const ClientEntry& entry, uint32_t key, const std::string& mountpoint, uint32_t roverSocket) {
+  return entry.clientType == "BASE" && key != roverSocket && entry.userName == mountpoint;
+}
+
+int Link(ClientTable& table, ClientEntry* base, uint32_t roverSocket) {
   if (base == nullptr) return 0;
   ClientEntry* rover = FindClient(table, roverSocket);
   if (rover == nullptr) return 0;
@@ -49,6 +40,40 @@ int LinkToBase(ClientTable& table, const std::string& mountpoint, uint32_t rover
   base->links[roverSocket] = rover->userName;
   rover->links[base->socket] = base->userName;
   return 1;
+}
+
+// The rover leaves the base it was linked to: it must not go on naming it, or it would count as
+// linked (never idle-closed) while nothing feeds it. Links are kept on both sides, so the rover's
+// own links name that base.
+void LeaveBase(ClientTable& table, uint32_t roverSocket) {
+  ClientEntry* rover = FindClient(table, roverSocket);
+  if (rover == nullptr) return;
+  for (const auto& [key, name] : rover->links) {
+    ClientEntry* base = FindClient(table, key);
+    if (base != nullptr && base->links.erase(roverSocket) > 0) {
+      rover->links.erase(key);
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+int LinkToBase(ClientTable& table, const std::string& mountpoint, uint32_t roverSocket) {
+  LeaveBase(table, roverSocket);
+  for (auto& [key, entry] : table) {
+    if (IsBaseNamed(entry, key, mountpoint, roverSocket)) return Link(table, &entry, roverSocket);
+  }
+  return 0;
+}
+
+int LinkToBase(ClientTable& table, const BaseIndex& bases, const std::string& mountpoint, uint32_t roverSocket) {
+  LeaveBase(table, roverSocket);
+  for (uint32_t key : bases) {
+    ClientEntry* entry = FindClient(table, key);
+    if (entry != nullptr && IsBaseNamed(*entry, key, mountpoint, roverSocket)) return Link(table, entry, roverSocket);
+  }
+  return 0;
 }
 
 void RoverUpstreamData(CKavroGyBl& gybl, uint32_t socket, const uint8_t* data, size_t length) {

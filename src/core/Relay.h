@@ -18,6 +18,8 @@ extern const uint8_t kOutOfAreaFrame[25];
 // Links a rover to the first base whose user name is the mountpoint (leaving its previous base);
 // 1 when linked, 0 when no such base exists.
 int LinkToBase(ClientTable& table, const std::string& mountpoint, uint32_t roverSocket);
+// The same, looking for the base among the indexed sockets only; the index must hold every base.
+int LinkToBase(ClientTable& table, const BaseIndex& bases, const std::string& mountpoint, uint32_t roverSocket);
 
 // Upstream data for a rover (message 3028).
 void RoverUpstreamData(CKavroGyBl& gybl, uint32_t socket, const uint8_t* data, size_t length);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -96,7 +97,22 @@ int RequestClassifier::RunFramers(uint32_t socket, bool getHandled) {
   for (CBuffer* buffer : {entry->deviceBuffer.get(), entry->getBuffer.get(), entry->sourceBuffer.get()}) {
     if (buffer->Length() > kReceiveTrim) buffer->Clear();
   }
+  ReleaseIdleBuffers(*entry);
   return 1;
+}
+
+// Thousands of connections wait with nothing buffered: empty buffers, and those of framers that no
+// longer read the connection, hold no storage.
+void RequestClassifier::ReleaseIdleBuffers(ClientEntry& entry) {
+  const int32_t state = entry.classifyState;
+  const std::pair<CBuffer*, bool> framers[] = {{entry.deviceBuffer.get(), Runs(state, kClassifyDevice)},
+                                               {entry.getBuffer.get(), Runs(state, kClassifyGet)},
+                                               {entry.sourceBuffer.get(), Runs(state, kClassifySource)}};
+  for (const auto& [buffer, runs] : framers) {
+    if (!runs && buffer->Length() > 0) buffer->Clear();
+    buffer->ReleaseIfEmpty();
+  }
+  if (entry.streamBuffer) entry.streamBuffer->ReleaseIfEmpty();
 }
 
 int RequestClassifier::Resume(uint32_t socket) {
@@ -141,10 +157,20 @@ bool RequestClassifier::PassOn(Framer framer, uint32_t socket, int n) {
   CBuffer& buffer = framer == Framer::kDevice ? *entry->deviceBuffer
                     : framer == Framer::kGet  ? *entry->getBuffer
                                               : *entry->sourceBuffer;
-  const int taken = buffer.Read(entry->outBuffer.data(), n);
+  // A data handler that passes bytes on again (never expected) gets an area of its own.
+  std::vector<uint8_t> nested;
+  uint8_t* area = passArea_.data();
+  if (passing_) {
+    nested.resize(passArea_.size());
+    area = nested.data();
+  }
+  const int taken = buffer.Read(area, std::min(n, static_cast<int>(passArea_.size())));
   // While undecided, the GET and SOURCE framers pass the same bytes; the device framer drops its copy.
   if (framer != Framer::kDevice || entry->classifyState == kClassifyDevice) {
-    handlers_.get().DispatchData(entry->outBuffer.data(), static_cast<uint32_t>(taken), socket);
+    const bool outer = !passing_;
+    passing_ = true;
+    handlers_.get().DispatchData(area, static_cast<uint32_t>(taken), socket);
+    if (outer) passing_ = false;
   }
   return FindClient(table_, socket) != nullptr;
 }

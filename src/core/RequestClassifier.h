@@ -16,7 +16,7 @@ class RequestHandlers {
   virtual int HandleDeviceLine(char* request, uint32_t socket) = 0;
   virtual int HandleGetRequest(char* request, uint32_t socket) = 0;
   virtual int HandleSourceRequest(char* request, uint32_t socket) = 0;
-  // Bytes that are not part of a request, in the entry's outBuffer.
+  // Bytes that are not part of a request, in the classifier's pass-on area.
   virtual void DispatchData(uint8_t* data, uint32_t count, uint32_t socket) = 0;
 };
 
@@ -66,6 +66,7 @@ class RequestClassifier {
   bool Waiting(Framer framer, uint32_t socket);
   // Passes the first n bytes of a framer buffer on; false when the connection went away.
   bool PassOn(Framer framer, uint32_t socket, int n);
+  void ReleaseIdleBuffers(ClientEntry& entry);
   // Moves n bytes of the buffer into the request area and terminates them.
   void TakeRequest(CBuffer& buffer, int n);
 
@@ -74,4 +75,7 @@ class RequestClassifier {
   GridNotify gridNotify_ = nullptr;
   void* gridContext_ = nullptr;
   std::array<char, kRequestAreaSize + 1> requestArea_{};
+  // Bytes passed on to the data handler; one area for all connections, as handlers run one at a time.
+  std::array<uint8_t, kRequestAreaSize> passArea_;
+  bool passing_ = false;
 };

@@ -1,8 +1,6 @@
 #pragma once
-// The socket-layer side of one accepted connection: the socket, its receive area and its write
-// queue. Completion handlers hold it by shared pointer, so a read or write in flight never
+// The socket-layer side of one accepted connection: the socket and its write queue. Completion handlers hold it by shared pointer, so a read or write in flight never
 // outlives the memory it uses, even after the connection's entry is gone.
-#include <array>
 #include <boost/asio/ip/tcp.hpp>
 #include <cstdint>
 
@@ -17,7 +15,6 @@ class SocketConnection {
   boost::asio::ip::tcp::socket socket;
   const uint32_t fd;
   WriteQueue queue;
-  std::array<uint8_t, kRecvBufferSize> recvBuffer;
   bool closed = false;
   bool writeWaiting = false;
 };

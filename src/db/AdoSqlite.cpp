@@ -70,8 +70,14 @@ void Ado_Sqlite::SetBusyTimeout(int milliseconds) {
   if (db_ != nullptr) sqlite3_busy_timeout(db_, milliseconds);
 }
 
+void Ado_Sqlite::ForgetStatements() {
+  for (const auto& [sql, statement] : kept_) sqlite3_finalize(statement);
+  kept_.clear();
+}
+
 int Ado_Sqlite::Close() {
   if (db_ == nullptr) return 1;
+  ForgetStatements();
   if (sqlite3_close(db_) != SQLITE_OK) return 0;
   db_ = nullptr;
   return 1;
@@ -80,12 +86,20 @@ int Ado_Sqlite::Close() {
 sqlite3_stmt* Ado_Sqlite::Prepare(const std::string& sql, const SqlParams& params) {
   if (db_ == nullptr) return nullptr;
   sqlite3_stmt* statement = nullptr;
-  const char* tail = nullptr;
-  if (sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &statement, &tail) != SQLITE_OK ||
-      statement == nullptr || (tail != nullptr && !OnlyBlanks(tail)) ||
-      sqlite3_bind_parameter_count(statement) != static_cast<int>(params.size())) {
-    sqlite3_finalize(statement);
-    return nullptr;
+  if (auto it = kept_.find(sql); it != kept_.end()) {
+    statement = it->second;
+    if (sqlite3_bind_parameter_count(statement) != static_cast<int>(params.size())) return nullptr;
+  } else {
+    const char* tail = nullptr;
+    if (sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &statement, &tail) != SQLITE_OK ||
+        statement == nullptr || (tail != nullptr && !OnlyBlanks(tail)) ||
+        sqlite3_bind_parameter_count(statement) != static_cast<int>(params.size())) {
+      sqlite3_finalize(statement);
+      return nullptr;
+    }
+    // Statements with their values written into the text would fill the store: it starts afresh when full.
+    if (kept_.size() >= kKeptStatements) ForgetStatements();
+    kept_.emplace(sql, statement);
   }
   for (size_t i = 0; i < params.size(); ++i) {
     // "$1", "$2", ... as on the server; anonymous "?" parameters by position.
@@ -110,11 +124,17 @@ sqlite3_stmt* Ado_Sqlite::Prepare(const std::string& sql, const SqlParams& param
         break;
     }
     if (rc != SQLITE_OK) {
-      sqlite3_finalize(statement);
+      Release(statement);
       return nullptr;
     }
   }
   return statement;
+}
+
+void Ado_Sqlite::Release(sqlite3_stmt* statement) {
+  // Reset at once: a statement left stepping would hold its read transaction open.
+  sqlite3_reset(statement);
+  sqlite3_clear_bindings(statement);
 }
 
 int Ado_Sqlite::Execute(const std::string& sql, const SqlParams& params) {
@@ -122,7 +142,7 @@ int Ado_Sqlite::Execute(const std::string& sql, const SqlParams& params) {
   if (statement == nullptr) return 0;
   int rc = SQLITE_ROW;
   while (rc == SQLITE_ROW) rc = sqlite3_step(statement);
-  sqlite3_finalize(statement);
+  Release(statement);
   return rc == SQLITE_DONE ? 1 : 0;
 }
 
@@ -165,7 +185,7 @@ int Ado_Sqlite::Select(const std::string& sql, const SqlParams& params,
     rows.push_back(std::move(row));
     rc = sqlite3_step(statement);
   }
-  sqlite3_finalize(statement);
+  Release(statement);
   return rc == SQLITE_DONE ? 1 : 0;
 }
 
@@ -176,6 +196,6 @@ int Ado_Sqlite::SelectValue(const std::string& sql, const SqlParams& params) {
   if (sqlite3_step(statement) == SQLITE_ROW && sqlite3_column_count(statement) > 0) {
     value = FieldInt(ReadValue(statement, 0));
   }
-  sqlite3_finalize(statement);
+  Release(statement);
   return value;
 }

@@ -2,6 +2,7 @@
 // A connection to a local database file (SQLite), in WAL mode with synchronous=NORMAL so that a
 // write costs no fsync on the calling thread and a killed process loses no committed row.
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "db/AdoInterface.h"
@@ -39,6 +40,12 @@ class Ado_Sqlite : public Ado_InterFacce {
   // Compiles one statement and binds its parameters; null on failure or when the text holds more than
   // one statement.
   sqlite3_stmt* Prepare(const std::string& sql, const SqlParams& params);
+  // Ends the use of a statement from Prepare: a kept one is reset for its next use.
+  void Release(sqlite3_stmt* statement);
+  void ForgetStatements();
 
+  // Logins and closes run the same few statements over and over: compiled ones are kept, by text.
+  static constexpr size_t kKeptStatements = 64;
+  std::unordered_map<std::string, sqlite3_stmt*> kept_;
   sqlite3* db_ = nullptr;
 };

@@ -21,9 +21,8 @@ bool OfUpstreamNetwork(const ClientEntry& entry) {
 }
 
 void SendLine(CKavroGyBl& gybl, ClientEntry& entry, std::string_view line) {
-  const size_t n = std::min(line.size(), entry.outBuffer.size());
-  std::memcpy(entry.outBuffer.data(), line.data(), n);
-  gybl.Send(entry.socket, entry.outBuffer.data(), static_cast<uint32_t>(n));
+  const size_t n = std::min(line.size(), kOutBufferSize);
+  gybl.Send(entry.socket, line.data(), static_cast<uint32_t>(n));
 }
 
 }  // namespace

@@ -29,6 +29,9 @@ void WebMonitor::OnGrid(int code, ClientEntry& entry) {
   // Every read and write reports its counters; most come between ticks and are dropped, so the
   // clock is read only for the others.
   if (code == GridModel::kUpdate && entry.gridRefreshDue == 0) return;
+  // Nobody watches: the row's cells are composed when a page is open, not for every connection every
+  // second. The refresh stays due, so the first event after a page opens brings the row up to date.
+  if (code == GridModel::kUpdate && !HasClients()) return;
   grid_.Apply(code, entry, clock_.Now());
 }
 

@@ -226,6 +226,24 @@ TEST_F(MainFrameTest, SlowReaderIsBoundedAndOthersGetEveryByte) {
   EXPECT_EQ(gybl.clientTable.at(slowSocket).statusText, "Error");
 }
 
+TEST_F(MainFrameTest, InputLargerThanOneReadIsReadWithoutWaitingForMore) {
+  ASSERT_EQ(frame.StartService(), 1);
+  const int rover = Client();
+  const int source = Client();
+  ASSERT_TRUE(SendAll(rover, "GET /A HTTP/1.0\r\n\r\n"));
+  ASSERT_TRUE(RunUntil(io, [&] { return handlers.gets.size() == 1; }));
+  ASSERT_TRUE(SendAll(source, "VORAN,SRC\r\n"));
+  ASSERT_TRUE(RunUntil(io, [&] { return handlers.source != 0; }));
+  // All of it waits in the socket before the loop runs: one readiness signal for several reads.
+  const std::string burst(3 * kReadSize + 100, 'b');
+  ASSERT_TRUE(SendAll(source, burst));
+  std::string got;
+  EXPECT_TRUE(RunUntil(io, [&] {
+    ReadAvailable(rover, got);
+    return got.size() == burst.size();
+  })) << got.size() << " of " << burst.size();
+}
+
 TEST_F(MainFrameTest, HardSendErrorIsLoggedAndClosedByTheTickNotAtOnce) {
   ASSERT_EQ(frame.StartService(), 1);
   const int client = Client();

@@ -46,6 +46,18 @@ TEST_F(OutputLogTest, LinesGoToTheFileOfTheirDateWithoutTheName) {
   EXPECT_EQ(log.rows()[1].colour, kLogRed);
 }
 
+TEST_F(OutputLogTest, FileMovedAwayIsStartedAgainWithinASecond) {
+  OutputLog log(clock, dir.string(), nullptr);
+  log.Append({"", "one", kLogNormal});
+  fs::rename(dir / "KavroServer20150202.txt", dir / "moved.txt");
+  log.Append({"", "two", kLogNormal});  // same second: still the open file
+  clock.Set(LocalTime{2015, 2, 0, 2, 9, 5, 8});
+  log.Append({"", "three", kLogNormal});
+
+  EXPECT_EQ(File("moved.txt"), "2015/02/02  9: 5: 7  one\n2015/02/02  9: 5: 7  two\n");
+  EXPECT_EQ(File("KavroServer20150202.txt"), "2015/02/02  9: 5: 8  three\n");
+}
+
 TEST_F(OutputLogTest, ListIsClearedWhenMoreThanHundredRowsAreListed) {
   OutputLog log(clock, dir.string(), nullptr);
   std::vector<OutputLog::Change> changes;

@@ -90,6 +90,12 @@ TEST_F(RequestClassifierTest, GetBlockSplitAcrossChunksIsOneRequest) {
   EXPECT_EQ(handlers.Requests(), (std::vector<Call>{{"get", "GET /MOUNT HTTP/1.0\r\n\r\n"}}));
   EXPECT_EQ(entry().classifyState, kClassifyGet);
   EXPECT_EQ(entry().bytesReceived, 23);
+  // Nothing waits, and the device and SOURCE framers no longer read: no buffer keeps storage.
+  for (const CBuffer* buffer : {entry().deviceBuffer.get(), entry().getBuffer.get(), entry().sourceBuffer.get()})
+    EXPECT_EQ(buffer->Capacity(), 0);
+  Feed("$GPGGA,1*00\r\n$GPG");  // a line's start waits in the GET framer only
+  EXPECT_GT(entry().getBuffer->Capacity(), 0);
+  EXPECT_EQ(entry().deviceBuffer->Capacity() + entry().sourceBuffer->Capacity(), 0);
 }
 
 TEST_F(RequestClassifierTest, KeywordTailWaitsForTheRestAndEarlierDataIsPassedOn) {

@@ -52,7 +52,7 @@ class DataDispatchTest : public ::testing::Test {
     gybl.Accept(socket, sockaddr_in{});
     ClientEntry& e = gybl.clientTable.at(socket);
     e.userName = name;
-    e.clientType = type;
+    gybl.SetClientType(e, type);
     e.dataFormat = format;
     return e;
   }
@@ -62,11 +62,10 @@ class DataDispatchTest : public ::testing::Test {
     e.position = {latitude, longitude, 100.0};
     return e;
   }
-  // The chunk arrives in the entry's reply area, as the request classifier passes it on.
+  // The chunk arrives in a writable area, as the request classifier passes it on.
   void Feed(uint32_t socket, const std::string& chunk) {
-    ClientEntry& e = gybl.clientTable.at(socket);
-    std::copy(chunk.begin(), chunk.end(), e.outBuffer.begin());
-    handlers.DispatchData(e.outBuffer.data(), static_cast<uint32_t>(chunk.size()), socket);
+    std::vector<uint8_t> area(chunk.begin(), chunk.end());
+    handlers.DispatchData(area.data(), static_cast<uint32_t>(chunk.size()), socket);
   }
   std::string Sent(uint32_t socket) const {
     std::string all;

@@ -42,7 +42,7 @@ class GgaParserTest : public ::testing::Test {
     gybl.Accept(socket, sockaddr_in{});
     ClientEntry& e = gybl.clientTable.at(socket);
     e.userName = name;
-    e.clientType = type;
+    gybl.SetClientType(e, type);
     return e;
   }
   int Parse(const std::string& chunk) {

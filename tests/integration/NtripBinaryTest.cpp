@@ -73,6 +73,10 @@ TEST(NtripBinaryTest, HundredRoversGetEveryByteInOrder) {
     stream += bytes;
     ASSERT_TRUE(SendAll(source, bytes));
   }
+  // Last, more than one read takes: what the first read leaves in the socket must follow at once.
+  const std::string tail(20000, '\x5a');
+  stream += tail;
+  ASSERT_TRUE(SendAll(source, tail));
   for (int i = 0; i < kRovers; ++i) {
     ReadUntil(rovers[i], received[i], [&](const std::string& r) { return r.size() >= stream.size(); });
     EXPECT_TRUE(received[i] == stream)

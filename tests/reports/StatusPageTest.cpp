@@ -86,7 +86,7 @@ TEST_F(StatusPageSendTest, TemplateLinesAreJoinedFilledAndSentFromOutBuffer) {
   SendStatusPage(gybl, 5, "rover<1>", account);
   ASSERT_EQ(sends.sent.size(), 1u);
   EXPECT_EQ(sends.sent[0].socket, 5u);
-  EXPECT_TRUE(sends.sent[0].fromOutBuffer);
+  EXPECT_FALSE(sends.sent[0].shared);
   EXPECT_EQ(sends.sent[0].bytes, "<html><b>rover&lt;1&gt;</b> 2015-02-01Fixed  20151231</html>X");
 }
 
@@ -101,7 +101,6 @@ TEST_F(StatusPageSendTest, PageLargerThanOutBufferIsSentWhole) {
   WriteTemplate("<p>$GetUserName$</p>\n" + filler + "\n<p>end</p>");
   SendStatusPage(gybl, 5, "u1", AccountValues{});
   ASSERT_EQ(sends.sent.size(), 1u);
-  EXPECT_FALSE(sends.sent[0].fromOutBuffer);
   EXPECT_TRUE(sends.sent[0].shared);
   EXPECT_EQ(sends.sent[0].bytes, "<p>u1</p>" + filler + "<p>end</p>");
 }

@@ -14,7 +14,6 @@ class SendRecorder : public SocketLayer {
   struct Sent {
     uint32_t socket;
     std::string bytes;
-    bool fromOutBuffer;  // the bytes were composed in the entry's outBuffer
     bool shared;         // the bytes came as one shared chunk
   };
 
@@ -25,7 +24,7 @@ class SendRecorder : public SocketLayer {
     if (event != kFdWrite) return;
     const ClientEntry& e = gybl_.clientTable.at(socket);
     sent.push_back({socket, std::string(reinterpret_cast<const char*>(e.sendData), e.sendLength),
-                    e.sendData == e.outBuffer.data(), e.sendChunk != nullptr});
+                    e.sendChunk != nullptr});
   }
 
   std::vector<Sent> sent;

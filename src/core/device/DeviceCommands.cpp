@@ -48,7 +48,7 @@ std::string CredentialPassword(const std::string& field) {
 // A login refused for its name: the connection is marked and narrowed, then closed after the reply.
 int RefuseLogin(CKavroGyBl& gybl, ClientEntry& entry, const DeviceFields& fields, std::string marker) {
   entry.userName = std::move(marker);
-  entry.clientType = fields[kCommand];
+  gybl.SetClientType(entry, fields[kCommand]);
   entry.agent = fields[kArg2];
   entry.classifyState = kClassifyDevice;
   gybl.SendText(entry.socket, "VORAN,REP_USER,OK\r\n");
@@ -83,7 +83,7 @@ int DeviceLogin(CKavroGyBl& gybl, ClientEntry& entry, const DeviceFields& fields
              kLogNormal, name);
   }
   entry.userName = name;
-  entry.clientType = command;
+  gybl.SetClientType(entry, command);
   entry.agent = fields[kArg2];
   entry.classifyState = kClassifyDevice;
   if (command == "BASE") entry.statusText = fields[kArg3];
@@ -139,7 +139,7 @@ int LinkBase(CKavroGyBl& gybl, AccountServices& accounts, ClientEntry& entry, co
   }
 
   const uint32_t socket = entry.socket;
-  if (LinkToBase(gybl.clientTable, mountpoint, socket) == 1) {
+  if (LinkToBase(gybl.clientTable, gybl.bases, mountpoint, socket) == 1) {
     gybl.SendText(socket, "VORAN,BASE,OK\r\n");
     return 1;
   }

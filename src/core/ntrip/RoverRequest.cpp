@@ -293,7 +293,7 @@ int HandleGetRequest(CKavroGyBl& gybl, AccountServices& accounts, NtripServices&
     return 0;
   }
 
-  const bool linked = LinkToBase(gybl.clientTable, request.mountpoint, socket) == 1;
+  const bool linked = LinkToBase(gybl.clientTable, gybl.bases, request.mountpoint, socket) == 1;
   const bool served = linked || (entry.dataFormat >= 1 && entry.dataFormat <= 7) ||
                       (entry.dataFormat > 10 && AnyLinkConnected(gybl));
   if (!served) return NotServed(gybl, accounts, services, entry, request, kNoMountpoint);

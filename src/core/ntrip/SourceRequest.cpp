@@ -96,7 +96,7 @@ int HandleSourceRequest(CKavroGyBl& gybl, AccountServices& accounts, NtripServic
 
   gybl.monitor().OnTree(0, &entry, 0);
   SendOkReply(gybl, entry, kReplyShort);
-  entry.clientType = "BASE";
+  gybl.SetClientType(entry, "BASE");
   gybl.Log(StrFormat("[%4d]NTRIP SERVER %s [%s]-[%s] %s  %s %s OK", static_cast<int>(socket),
                      words.mountpoint.c_str(), words.mountpoint.c_str(), words.password.c_str(),
                      entry.agent.c_str(), AddressText(entry.peerAddress).c_str(), entry.ipLocation.c_str()),

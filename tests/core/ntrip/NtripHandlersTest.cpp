@@ -399,6 +399,30 @@ TEST_F(NtripHandlersTest, BaseChunksReachEachRoverOrItsNotice) {
   EXPECT_TRUE(gybl.clientTable.at(8).links.empty());
 }
 
+TEST_F(NtripHandlersTest, BaseIndexFindsTheSameBaseAsTheWholeTable) {
+  Base(9, "RTK3");
+  ClientEntry& second = Connect(11);  // a second base of the name, as a device login may make
+  second.userName = "RTK3";
+  gybl.SetClientType(second, "BASE");
+  ClientEntry& former = Connect(4);  // indexed once, no longer a base
+  former.userName = "RTK3";
+  gybl.SetClientType(former, "BASE");
+  former.clientType = "NTRIP";
+  gybl.bases.insert(99);  // gone
+  ClientEntry& rover = Connect(8);
+  rover.userName = "r8";
+  ASSERT_EQ(LinkToBase(gybl.clientTable, gybl.bases, "RTK3", 8), 1);
+  EXPECT_EQ(gybl.clientTable.at(8).links, (std::map<uint32_t, std::string>{{9, "RTK3"}}));
+  ASSERT_EQ(LinkToBase(gybl.clientTable, "RTK3", 8), 1);
+  EXPECT_EQ(gybl.clientTable.at(8).links, (std::map<uint32_t, std::string>{{9, "RTK3"}}));
+  // A closed base leaves the index, and its rovers' links.
+  gybl.Close(9, CloseReason::kPeerClosed);
+  EXPECT_EQ(gybl.bases.count(9), 0u);
+  EXPECT_TRUE(gybl.clientTable.at(8).links.empty());
+  ASSERT_EQ(LinkToBase(gybl.clientTable, gybl.bases, "RTK3", 8), 1);
+  EXPECT_EQ(gybl.clientTable.at(11).links.count(8), 1u);
+}
+
 TEST_F(NtripHandlersTest, UpstreamBlocksAreCutAndFencedRoversGetTheNotice) {
   ClientEntry& rover = Connect(6);
   rover.userName = "r";

@@ -64,7 +64,7 @@ TEST_F(SourcetableReplyTest, ComposesFromTheSharedStateIntoOutBuffer) {
 
   Sourcetable(gybl, 5, 0, 0, 0, 0);
   const std::string answer = Answer();
-  EXPECT_TRUE(sends.sent[0].fromOutBuffer);
+  EXPECT_FALSE(sends.sent[0].shared);
   EXPECT_TRUE(
       answer.starts_with("HTTP/1.1 200 OK\r\nNtrip-Version: Ntrip/2.0\r\nServer: KavroGnss-Tavix/150202 \r\n"
                          "Date: 2015/02/01 08:30:05\r\n"));
