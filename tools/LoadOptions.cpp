@@ -267,11 +267,11 @@ std::string FormatText(const Report& r, const Options& o) {
         << r.roversWithoutData << "\n";
   }
   out << "sources: " << RoleText(r.sources) << "\n";
-  out << LoginText(r.login);
   out << "         sent " << r.recordsSent << " records, " << r.bytesSent << " bytes\n";
   out << "rovers:  " << RoleText(r.rovers) << "\n";
   out << "         delivered " << r.stream.records << " of " << r.recordsExpected << " records, "
       << r.bytesDelivered << " bytes; GGA sent " << r.ggaSent << "\n";
+  out << LoginText(r.login);
   out << "stream:  missing " << r.stream.missing << ", out of order " << r.stream.outOfOrder << ", corrupt "
       << r.stream.corrupt << ", cuts " << r.stream.cuts << ", skipped bytes " << r.stream.skippedBytes
       << "\n";
