@@ -230,8 +230,9 @@ class Engine {
     if (peer.state == State::Answering) {
       peer.inbox.append(data);
       const ReplyHeader reply = ReadReplyHeader(peer.inbox, peer.role == Role::Source);
-      const bool refused = reply.state == ReplyHeader::State::Refused ||
-                           (reply.state == ReplyHeader::State::Incomplete && peer.inbox.size() > kMaxReplyHeader);
+      const bool refused =
+          reply.state == ReplyHeader::State::Refused ||
+          (reply.state == ReplyHeader::State::Incomplete && peer.inbox.size() > kMaxReplyHeader);
       if (peer.role == Role::Rover && (refused || reply.state == ReplyHeader::State::Accepted))
         login_.Answered(peer.requestWritten, Clock::now(), !refused);
       if (refused) {

@@ -67,21 +67,23 @@ std::string RoleText(const RoleCounts& c) {
 
 std::string LoginText(const LoginReport& l) {
   std::ostringstream out;
-  out << "login:   first request to last answer " << Fixed(l.seconds, 3) << " s, " << Fixed(l.answersPerSecond, 1)
-      << " answers/s; accepted " << l.accepted << ", refused " << l.refused << ", no answer " << l.noAnswer
-      << ", timed out " << l.timedOut << ", connect failed " << l.connectFailed << "\n";
-  out << "         answer ms: p50 " << Fixed(l.answerP50Ms, 3) << ", p99 " << Fixed(l.answerP99Ms, 3) << ", max "
-      << Fixed(l.answerMaxMs, 3) << " (" << l.answers << " answers)\n";
+  out << "login:   first request to last answer " << Fixed(l.seconds, 3) << " s, "
+      << Fixed(l.answersPerSecond, 1) << " answers/s; accepted " << l.accepted << ", refused " << l.refused
+      << ", no answer " << l.noAnswer << ", timed out " << l.timedOut << ", connect failed "
+      << l.connectFailed << "\n";
+  out << "         answer ms: p50 " << Fixed(l.answerP50Ms, 3) << ", p99 " << Fixed(l.answerP99Ms, 3)
+      << ", max " << Fixed(l.answerMaxMs, 3) << " (" << l.answers << " answers)\n";
   return out.str();
 }
 
 std::string LoginJson(const LoginReport& l) {
   std::ostringstream out;
   out << "{\"seconds\":" << Fixed(l.seconds, 3) << ",\"answers\":" << l.answers
-      << ",\"answersPerSecond\":" << Fixed(l.answersPerSecond, 1) << ",\"answerMs\":{\"p50\":"
-      << Fixed(l.answerP50Ms, 3) << ",\"p99\":" << Fixed(l.answerP99Ms, 3) << ",\"max\":" << Fixed(l.answerMaxMs, 3)
-      << "},\"accepted\":" << l.accepted << ",\"refused\":" << l.refused << ",\"noAnswer\":" << l.noAnswer
-      << ",\"timedOut\":" << l.timedOut << ",\"connectFailed\":" << l.connectFailed << "}";
+      << ",\"answersPerSecond\":" << Fixed(l.answersPerSecond, 1)
+      << ",\"answerMs\":{\"p50\":" << Fixed(l.answerP50Ms, 3) << ",\"p99\":" << Fixed(l.answerP99Ms, 3)
+      << ",\"max\":" << Fixed(l.answerMaxMs, 3) << "},\"accepted\":" << l.accepted
+      << ",\"refused\":" << l.refused << ",\"noAnswer\":" << l.noAnswer << ",\"timedOut\":" << l.timedOut
+      << ",\"connectFailed\":" << l.connectFailed << "}";
   return out.str();
 }
 
@@ -219,9 +221,11 @@ ParseResult ParseOptions(const std::vector<std::string>& args, Options& options,
       {"pid", integer(options.pid, 1, 1 << 30)},
   };
   bool noSlash = false;
-  const std::map<std::string, bool*> flags = {
-      {"no-slash", &noSlash}, {"ntrip2", &options.ntrip2}, {"gga", &options.gga}, {"json", &options.json},
-      {"rtcm3", &options.rtcm3}};
+  const std::map<std::string, bool*> flags = {{"no-slash", &noSlash},
+                                              {"ntrip2", &options.ntrip2},
+                                              {"gga", &options.gga},
+                                              {"json", &options.json},
+                                              {"rtcm3", &options.rtcm3}};
   switch (toolcli::ReadArguments(args, valued, flags, error)) {
     case toolcli::Parsed::kHelp:
       return ParseResult::Help;
@@ -236,8 +240,10 @@ ParseResult ParseOptions(const std::vector<std::string>& args, Options& options,
     return ParseResult::Error;
   }
   if (options.rtcm3 && options.chunk > static_cast<int>(kRtcm3MaxRecord)) {
-    error = "--chunk " + std::to_string(options.chunk) + " does not fit one RTCM 3 frame: with --rtcm3 a record "
-            "holds at most " + std::to_string(kRtcm3MaxRecord) + " bytes";
+    error = "--chunk " + std::to_string(options.chunk) +
+            " does not fit one RTCM 3 frame: with --rtcm3 a record "
+            "holds at most " +
+            std::to_string(kRtcm3MaxRecord) + " bytes";
     return ParseResult::Error;
   }
   if (options.rtcm3 && options.sources == 0) {
@@ -261,7 +267,8 @@ std::string FormatText(const Report& r, const Options& o) {
   std::ostringstream out;
   out << "ntrip_load " << o.host << ":" << o.port << ": " << o.sources << " source(s) -> " << o.rovers
       << " rover(s), " << Fixed(o.duration, 1) << " s at " << Fixed(o.rate, 0) << " B/s, chunk " << o.chunk
-      << " B" << (o.rtcm3 ? " in RTCM 3 frames" : "") << (o.ntrip2 ? ", NTRIP 2" : "") << (o.gga ? ", GGA" : "") << "\n";
+      << " B" << (o.rtcm3 ? " in RTCM 3 frames" : "") << (o.ntrip2 ? ", NTRIP 2" : "")
+      << (o.gga ? ", GGA" : "") << "\n";
   if (!o.upstreamMounts.empty()) {
     out << "upstream: mountpoints " << UpstreamList(o, false) << "; rovers without data "
         << r.roversWithoutData << "\n";
@@ -293,14 +300,13 @@ std::string FormatJson(const Report& r, const Options& o) {
   out << "{\"host\":" << JsonString(o.host) << ",\"port\":" << o.port
       << ",\"duration\":" << Fixed(o.duration, 3) << ",\"rate\":" << Fixed(o.rate, 3)
       << ",\"chunk\":" << o.chunk << ",\"rtcm3\":" << (o.rtcm3 ? "true" : "false")
-      << ",\"sources\":" << RoleJson(r.sources)
-      << ",\"rovers\":" << RoleJson(r.rovers) << ",\"recordsSent\":" << r.recordsSent
-      << ",\"bytesSent\":" << r.bytesSent << ",\"recordsExpected\":" << r.recordsExpected
-      << ",\"recordsDelivered\":" << r.stream.records << ",\"bytesDelivered\":" << r.bytesDelivered
-      << ",\"missing\":" << r.stream.missing << ",\"outOfOrder\":" << r.stream.outOfOrder
-      << ",\"corrupt\":" << r.stream.corrupt << ",\"cuts\":" << r.stream.cuts
-      << ",\"skippedBytes\":" << r.stream.skippedBytes << ",\"ggaSent\":" << r.ggaSent
-      << ",\"deliveredRatio\":" << Fixed(r.deliveredRatio, 6, "null")
+      << ",\"sources\":" << RoleJson(r.sources) << ",\"rovers\":" << RoleJson(r.rovers)
+      << ",\"recordsSent\":" << r.recordsSent << ",\"bytesSent\":" << r.bytesSent
+      << ",\"recordsExpected\":" << r.recordsExpected << ",\"recordsDelivered\":" << r.stream.records
+      << ",\"bytesDelivered\":" << r.bytesDelivered << ",\"missing\":" << r.stream.missing
+      << ",\"outOfOrder\":" << r.stream.outOfOrder << ",\"corrupt\":" << r.stream.corrupt
+      << ",\"cuts\":" << r.stream.cuts << ",\"skippedBytes\":" << r.stream.skippedBytes
+      << ",\"ggaSent\":" << r.ggaSent << ",\"deliveredRatio\":" << Fixed(r.deliveredRatio, 6, "null")
       << ",\"streamSeconds\":" << Fixed(r.streamSeconds, 3)
       << ",\"latencyMs\":{\"samples\":" << r.latencySamples << ",\"p50\":" << Fixed(r.latencyP50Ms, 3)
       << ",\"p99\":" << Fixed(r.latencyP99Ms, 3) << ",\"max\":" << Fixed(r.latencyMaxMs, 3) << "}"

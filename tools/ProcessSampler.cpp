@@ -43,7 +43,8 @@ ProcessSample SampleProcess(int pid) {
   std::ifstream statusFile(dir + "status");
   std::stringstream status;
   status << statusFile.rdbuf();
-  if (!StatusKib(status.str(), "VmRSS", sample.rssKib) || !StatusKib(status.str(), "VmHWM", sample.peakRssKib))
+  if (!StatusKib(status.str(), "VmRSS", sample.rssKib) ||
+      !StatusKib(status.str(), "VmHWM", sample.peakRssKib))
     return sample;
   sample.cpuSeconds = static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
   sample.ok = true;

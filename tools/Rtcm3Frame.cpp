@@ -28,8 +28,8 @@ At CheckFrame(std::string_view bytes) {
   const size_t frame = kRtcm3HeaderSize + length + kRtcm3CrcSize;
   if (bytes.size() < frame) return At::Incomplete;
   const size_t body = kRtcm3HeaderSize + length;
-  const uint32_t stored = (uint32_t{Byte(bytes, body)} << 16) | (uint32_t{Byte(bytes, body + 1)} << 8) |
-                          Byte(bytes, body + 2);
+  const uint32_t stored =
+      (uint32_t{Byte(bytes, body)} << 16) | (uint32_t{Byte(bytes, body + 1)} << 8) | Byte(bytes, body + 2);
   return Crc24q(bytes.substr(0, body)) == stored ? At::Intact : At::Broken;
 }
 

@@ -262,7 +262,8 @@ TEST(LoadEngineTest, ToolExitStatus) {
       << out;
   EXPECT_NE(out.find("\"passed\":false"), std::string::npos) << out;
   EXPECT_NE(out.find("\"answers\":0,"), std::string::npos) << out;
-  EXPECT_NE(out.find("\"connectFailed\":2}"), std::string::npos) << "both rovers, in the login phase: " << out;
+  EXPECT_NE(out.find("\"connectFailed\":2}"), std::string::npos)
+      << "both rovers, in the login phase: " << out;
 }
 
 }  // namespace

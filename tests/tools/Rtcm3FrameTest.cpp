@@ -73,11 +73,8 @@ TEST(Rtcm3FrameTest, DamagedFramesCutsAndAMidStreamStart) {
     uint64_t damaged, cuts, intact;
   };
   const Case cases[] = {
-      {"record byte", 40, 1, 0, 3},
-      {"message number", 4, 1, 0, 3},
-      {"CRC byte", kFrameSize - 2, 1, 0, 3},
-      {"preamble", 0, 0, 1, 3},
-      {"length", 2, 0, 1, 3},
+      {"record byte", 40, 1, 0, 3}, {"message number", 4, 1, 0, 3}, {"CRC byte", kFrameSize - 2, 1, 0, 3},
+      {"preamble", 0, 0, 1, 3},     {"length", 2, 0, 1, 3},
   };
   for (const Case& c : cases) {
     std::string stream = Frames(4);
