@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "tools/LatencyHistogram.h"
+#include "tools/Rtcm3Frame.h"
 
 namespace ntripload {
 
@@ -49,7 +50,9 @@ struct Peer {
   uint64_t nextSequence = 0;  // next record to build
   uint64_t written = 0;       // records the kernel has taken
   // Rovers.
+  Clock::time_point requestWritten;
   std::optional<RecordChecker> checker;
+  std::optional<Rtcm3Unwrapper> frames;  // with --rtcm3
 };
 
 class Engine {
@@ -75,10 +78,12 @@ class Engine {
   }
 
   Report Run() {
+    if (options_.pid != 0) beforeSetup_ = SampleProcess(options_.pid);
     for (auto& peer : sources_) setupQueue_.push_back(peer.get());
     LaunchSetups();
     ScheduleTick();
     while (!over_) io_.run_one();
+    if (options_.pid != 0) windowEnd_ = SampleProcess(options_.pid);
     // Close everything, then let the cancelled operations finish before the peers go away.
     tick_.cancel();
     for (auto* list : {&sources_, &rovers_}) {
@@ -112,6 +117,10 @@ class Engine {
     return peer.role == Role::Source ? report_.sources : report_.rovers;
   }
 
+  void LoginEnded(const Peer& peer, LoginOutcome outcome) {
+    if (peer.role == Role::Rover) login_.Ended(outcome);
+  }
+
   void Close(Peer& peer) {
     boost::system::error_code ignored;
     peer.socket.close(ignored);
@@ -131,6 +140,7 @@ class Engine {
                                   if (peer.state != State::Answering) return;
                                   if (ec) {
                                     ++Counts(peer).connectFailed;
+                                    LoginEnded(peer, LoginOutcome::ConnectFailed);
                                     Note("connect: " + ec.message());
                                     EndSetup(peer, false);
                                     return;
@@ -138,11 +148,14 @@ class Engine {
                                   peer.socket.set_option(tcp::no_delay(true));
                                   peer.readBuffer.resize(kReadBlock);
                                   StartRead(peer);
+                                  peer.requestWritten = Clock::now();
+                                  if (peer.role == Role::Rover) login_.RequestWritten(peer.requestWritten);
                                   asio::async_write(
                                       peer.socket, asio::buffer(peer.request),
                                       Track([this, &peer](boost::system::error_code ec, size_t) {
                                         if (ec && peer.state == State::Answering) {
                                           ++Counts(peer).refused;
+                                          LoginEnded(peer, LoginOutcome::NoAnswer);
                                           Note("request write: " + ec.message());
                                           EndSetup(peer, false);
                                         }
@@ -176,6 +189,7 @@ class Engine {
     }
     if (phase_ == 1) {
       phase_ = 2;
+      if (options_.pid != 0) windowStart_ = SampleProcess(options_.pid);
       streamStart_ = Clock::now();
       streamEnd_ = streamStart_ + std::chrono::duration_cast<Clock::duration>(
                                       std::chrono::duration<double>(options_.duration));
@@ -201,6 +215,7 @@ class Engine {
       const std::string what = ec == asio::error::eof ? "closed by the caster" : ec.message();
       if (peer.state == State::Answering) {
         ++Counts(peer).refused;
+        LoginEnded(peer, LoginOutcome::NoAnswer);
         Note(std::string(peer.role == Role::Source ? "source" : "rover") + " without answer: " + what);
         EndSetup(peer, false);
       } else {
@@ -215,8 +230,12 @@ class Engine {
     if (peer.state == State::Answering) {
       peer.inbox.append(data);
       const ReplyHeader reply = ReadReplyHeader(peer.inbox, peer.role == Role::Source);
-      if (reply.state == ReplyHeader::State::Refused ||
-          (reply.state == ReplyHeader::State::Incomplete && peer.inbox.size() > kMaxReplyHeader)) {
+      const bool refused =
+          reply.state == ReplyHeader::State::Refused ||
+          (reply.state == ReplyHeader::State::Incomplete && peer.inbox.size() > kMaxReplyHeader);
+      if (peer.role == Role::Rover && (refused || reply.state == ReplyHeader::State::Accepted))
+        login_.Answered(peer.requestWritten, Clock::now(), !refused);
+      if (refused) {
         ++Counts(peer).refused;
         Note(std::string(peer.role == Role::Source ? "source" : "rover") +
              " refused: " + reply.firstLine.substr(0, 80));
@@ -230,6 +249,7 @@ class Engine {
           peer.checker.emplace(MountSource(RoverMount(peer.mount)), options_.chunk, 0);
         } else if (peer.role == Role::Rover) {
           peer.checker.emplace(static_cast<uint32_t>(peer.mount), options_.chunk, 0);
+          if (options_.rtcm3) peer.frames.emplace();
         }
         EndSetup(peer, true);
         // The caster connects a rover upstream when its first GGA arrives: send one at once.
@@ -246,7 +266,21 @@ class Engine {
   void Consume(Peer& rover, std::string_view data) {
     const uint64_t now = RecordClockNs();
     report_.bytesDelivered += data.size();
-    for (const RecordHeader& header : rover.checker->Feed(data)) {
+    if (!rover.frames) {
+      AddLatencies(rover.checker->Feed(data), now);
+      return;
+    }
+    for (const Rtcm3Unwrapper::Frame& frame : rover.frames->Feed(data)) {
+      if (frame.intact) {
+        AddLatencies(rover.checker->Feed(frame.record), now);
+      } else {
+        rover.checker->CountCorrupt();
+      }
+    }
+  }
+
+  void AddLatencies(const std::vector<RecordHeader>& records, uint64_t now) {
+    for (const RecordHeader& header : records) {
       latency_.Add(now > header.sendTimeNs ? (now - header.sendTimeNs) / 1000 : 0);
     }
   }
@@ -268,6 +302,7 @@ class Engine {
       for (auto& peer : *list) {
         if (peer->state == State::Answering && now >= peer->deadline) {
           ++Counts(*peer).timedOut;
+          LoginEnded(*peer, LoginOutcome::TimedOut);
           Note(std::string(peer->role == Role::Source ? "source" : "rover") + " timed out");
           EndSetup(*peer, false);
         }
@@ -302,14 +337,23 @@ class Engine {
   void WriteDue(Peer& source) {
     if (source.state != State::Streaming || source.writing) return;
     const double elapsed = Seconds(Clock::now() - streamStart_);
-    const auto due = static_cast<uint64_t>(elapsed * options_.rate / options_.chunk) + 1;
+    const double unitBytes = options_.chunk + (options_.rtcm3 ? static_cast<double>(kRtcm3Overhead) : 0.0);
+    const auto due = static_cast<uint64_t>(elapsed * options_.rate / unitBytes) + 1;
     if (due <= source.nextSequence) return;
     const uint64_t count = std::min(due - source.nextSequence, kMaxRecordsPerWrite);
     source.writeBuffer.clear();
     const uint64_t sendTime = RecordClockNs();
+    std::string record;
     for (uint64_t i = 0; i < count; ++i) {
-      AppendRecord(source.writeBuffer, {static_cast<uint32_t>(source.index), source.nextSequence++, sendTime,
-                                        static_cast<uint32_t>(options_.chunk)});
+      const RecordHeader header{static_cast<uint32_t>(source.index), source.nextSequence++, sendTime,
+                                static_cast<uint32_t>(options_.chunk)};
+      if (!options_.rtcm3) {
+        AppendRecord(source.writeBuffer, header);
+        continue;
+      }
+      record.clear();
+      AppendRecord(record, header);
+      AppendRtcm3Frame(source.writeBuffer, record);
     }
     source.writing = true;
     asio::async_write(source.socket, asio::buffer(source.writeBuffer),
@@ -376,6 +420,10 @@ class Engine {
         rover->checker->Finish(lastSent);
         report_.recordsExpected += source.written;
       }
+      if (rover->frames) {
+        report_.stream.cuts += rover->frames->counts().cuts;
+        report_.stream.skippedBytes += rover->frames->counts().skippedBytes;
+      }
       const StreamCounts& c = rover->checker->counts();
       report_.stream.records += c.records;
       report_.stream.missing += c.missing;
@@ -393,6 +441,9 @@ class Engine {
     report_.latencyP99Ms = static_cast<double>(latency_.Percentile(0.99)) / 1000.0;
     report_.latencyMaxMs = static_cast<double>(latency_.max()) / 1000.0;
     report_.streamSeconds = streamSeconds_;
+    report_.login = login_.Summary();
+    if (options_.pid != 0)
+      report_.process = Usage(options_.pid, beforeSetup_, windowStart_, windowEnd_, streamSeconds_);
     return report_;
   }
 
@@ -410,6 +461,8 @@ class Engine {
   bool over_ = false;
   int outstanding_ = 0;
   LatencyHistogram latency_;
+  LoginPhase login_;
+  ProcessSample beforeSetup_, windowStart_, windowEnd_;
   Report report_;
 };
 

@@ -9,6 +9,8 @@
 
 #include "tools/LoadProtocol.h"
 #include "tools/LoadRecord.h"
+#include "tools/LoginPhase.h"
+#include "tools/ProcessSampler.h"
 
 namespace ntripload {
 
@@ -30,8 +32,10 @@ struct Options {
   bool ntrip2 = false;
   bool gga = false;
   GgaPosition position{48.1173, 11.516667, 545.4};
-  double rate = 2000;  // bytes per second per source
-  int chunk = 200;     // bytes per record and per write
+  double rate = 2000;  // bytes per second per source, of the written stream (frames included)
+  int chunk = 200;     // bytes per record
+  bool rtcm3 = false;  // each record wrapped in one RTCM 3 frame (message 4095)
+  int pid = 0;         // a process (the caster) whose CPU time and memory are sampled; 0: none
   double duration = 10;
   double connectTimeout = 10;  // per connection: connect, request and reply
   double drain = 2;            // seconds after the sources stop for the last records to arrive
@@ -76,6 +80,8 @@ struct Report {
   double streamSeconds = 0;           // from the first record to the end of the drain
   int roversWithoutData = 0;          // upstream: connected rovers that received no intact record
   std::map<std::string, int> errors;  // message -> occurrences
+  LoginReport login;                  // the rovers' requests and answers
+  ProcessUsage process;               // with --pid
 };
 
 // Runs the load on io (which may carry other work, e.g. a test's caster) until it is over.

@@ -9,6 +9,7 @@
 
 #include "tools/CommandLine.h"
 #include "tools/LoadEngine.h"
+#include "tools/Rtcm3Frame.h"
 
 namespace ntripload {
 namespace {
@@ -64,6 +65,54 @@ std::string RoleText(const RoleCounts& c) {
   return out.str();
 }
 
+std::string LoginText(const LoginReport& l) {
+  std::ostringstream out;
+  out << "login:   first request to last answer " << Fixed(l.seconds, 3) << " s, "
+      << Fixed(l.answersPerSecond, 1) << " answers/s; accepted " << l.accepted << ", refused " << l.refused
+      << ", no answer " << l.noAnswer << ", timed out " << l.timedOut << ", connect failed "
+      << l.connectFailed << "\n";
+  out << "         answer ms: p50 " << Fixed(l.answerP50Ms, 3) << ", p99 " << Fixed(l.answerP99Ms, 3)
+      << ", max " << Fixed(l.answerMaxMs, 3) << " (" << l.answers << " answers)\n";
+  return out.str();
+}
+
+std::string LoginJson(const LoginReport& l) {
+  std::ostringstream out;
+  out << "{\"seconds\":" << Fixed(l.seconds, 3) << ",\"answers\":" << l.answers
+      << ",\"answersPerSecond\":" << Fixed(l.answersPerSecond, 1)
+      << ",\"answerMs\":{\"p50\":" << Fixed(l.answerP50Ms, 3) << ",\"p99\":" << Fixed(l.answerP99Ms, 3)
+      << ",\"max\":" << Fixed(l.answerMaxMs, 3) << "},\"accepted\":" << l.accepted
+      << ",\"refused\":" << l.refused << ",\"noAnswer\":" << l.noAnswer << ",\"timedOut\":" << l.timedOut
+      << ",\"connectFailed\":" << l.connectFailed << "}";
+  return out.str();
+}
+
+double Mib(uint64_t kib) { return static_cast<double>(kib) / 1024.0; }
+
+std::string ProcessText(const ProcessUsage& p) {
+  std::ostringstream out;
+  out << "process " << p.pid << ": ";
+  if (!p.complete) return out.str() + "could not be read during the run\n";
+  out << "CPU " << Fixed(p.cpuSeconds, 2) << " s in the " << Fixed(p.windowSeconds, 2) << " s window ("
+      << Fixed(p.windowSeconds > 0 ? 100 * p.cpuSeconds / p.windowSeconds : std::nan(""), 1)
+      << "% of one core), " << Fixed(p.setupCpuSeconds, 2) << " s during the set-up; RSS start "
+      << Fixed(Mib(p.rssStartKib), 1) << " MiB, end " << Fixed(Mib(p.rssEndKib), 1) << " MiB, peak "
+      << Fixed(Mib(p.peakRssKib), 1) << " MiB\n";
+  return out.str();
+}
+
+std::string ProcessJson(const ProcessUsage& p) {
+  std::ostringstream out;
+  out << "{\"pid\":" << p.pid << ",\"complete\":" << (p.complete ? "true" : "false");
+  if (p.complete) {
+    out << ",\"windowSeconds\":" << Fixed(p.windowSeconds, 3) << ",\"cpuSeconds\":" << Fixed(p.cpuSeconds, 3)
+        << ",\"setupCpuSeconds\":" << Fixed(p.setupCpuSeconds, 3) << ",\"rssStartKib\":" << p.rssStartKib
+        << ",\"rssEndKib\":" << p.rssEndKib << ",\"peakRssKib\":" << p.peakRssKib;
+  }
+  out << "}";
+  return out.str();
+}
+
 // The upstream mountpoints separated by ",", as JSON strings when json is set.
 std::string UpstreamList(const Options& o, bool json) {
   std::string out;
@@ -95,13 +144,18 @@ delivered bytes, lost or damaged records and latency. It stops by itself.
   --ntrip2               rovers send HTTP/1.1 requests with "Ntrip-Version: Ntrip/2.0"
   --gga                  rovers send a $GPGGA sentence every second
   --lat DEG --lon DEG --height M   GGA position (default 48.1173 11.516667 545.4)
-  --rate BYTES           stream bytes per second per source (default 2000)
-  --chunk BYTES          bytes per record and per write, 32..65536 (default 200)
+  --rate BYTES           stream bytes per second per source, RTCM 3 frames included (default 2000)
+  --chunk BYTES          bytes per record, 32..65536, with --rtcm3 at most 1021 (default 200)
+  --rtcm3                sources wrap each record in one RTCM 3 frame (message 4095, CRC-24Q): the
+                         frame is the record plus 8 bytes; rovers check each frame's CRC (a damaged
+                         frame is a corrupt record) and check the records inside as without it
   --duration S           seconds of streaming, at most 3600 (default 10)
   --connect-timeout S    per connection: connect, request and answer (default 10)
   --drain S              wait after the sources stop for the last records (default 2)
   --parallel N           connections being set up at once (default 64)
   --min-ratio R          delivered ratio needed for exit status 0 (default 1.0)
+  --pid PID              sample that process (the caster): CPU seconds and resident memory from the
+                         moment every connection is set up to the end of the drain, and peak memory
   --json                 print the summary as JSON
   --help                 this text
 
@@ -164,10 +218,14 @@ ParseResult ParseOptions(const std::vector<std::string>& args, Options& options,
       {"drain", number(options.drain, 0, 60)},
       {"parallel", integer(options.parallel, 1, 100000)},
       {"min-ratio", number(options.minRatio, 0, 1)},
+      {"pid", integer(options.pid, 1, 1 << 30)},
   };
   bool noSlash = false;
-  const std::map<std::string, bool*> flags = {
-      {"no-slash", &noSlash}, {"ntrip2", &options.ntrip2}, {"gga", &options.gga}, {"json", &options.json}};
+  const std::map<std::string, bool*> flags = {{"no-slash", &noSlash},
+                                              {"ntrip2", &options.ntrip2},
+                                              {"gga", &options.gga},
+                                              {"json", &options.json},
+                                              {"rtcm3", &options.rtcm3}};
   switch (toolcli::ReadArguments(args, valued, flags, error)) {
     case toolcli::Parsed::kHelp:
       return ParseResult::Help;
@@ -179,6 +237,21 @@ ParseResult ParseOptions(const std::vector<std::string>& args, Options& options,
   options.sourceSlash = options.sourceSlash && !noSlash;
   if ((options.sources == 0) != !options.upstreamMounts.empty()) {
     error = "--sources 0 and --mount go together";
+    return ParseResult::Error;
+  }
+  if (options.rtcm3 && options.chunk > static_cast<int>(kRtcm3MaxRecord)) {
+    error = "--chunk " + std::to_string(options.chunk) +
+            " does not fit one RTCM 3 frame: with --rtcm3 a record "
+            "holds at most " +
+            std::to_string(kRtcm3MaxRecord) + " bytes";
+    return ParseResult::Error;
+  }
+  if (options.rtcm3 && options.sources == 0) {
+    error = "--rtcm3 needs the tool's own sources (upstream mountpoints carry plain records)";
+    return ParseResult::Error;
+  }
+  if (options.pid != 0 && !SampleProcess(options.pid).ok) {
+    error = "--pid " + std::to_string(options.pid) + ": no process whose /proc files can be read";
     return ParseResult::Error;
   }
   boost::system::error_code ec;
@@ -194,7 +267,8 @@ std::string FormatText(const Report& r, const Options& o) {
   std::ostringstream out;
   out << "ntrip_load " << o.host << ":" << o.port << ": " << o.sources << " source(s) -> " << o.rovers
       << " rover(s), " << Fixed(o.duration, 1) << " s at " << Fixed(o.rate, 0) << " B/s, chunk " << o.chunk
-      << " B" << (o.ntrip2 ? ", NTRIP 2" : "") << (o.gga ? ", GGA" : "") << "\n";
+      << " B" << (o.rtcm3 ? " in RTCM 3 frames" : "") << (o.ntrip2 ? ", NTRIP 2" : "")
+      << (o.gga ? ", GGA" : "") << "\n";
   if (!o.upstreamMounts.empty()) {
     out << "upstream: mountpoints " << UpstreamList(o, false) << "; rovers without data "
         << r.roversWithoutData << "\n";
@@ -204,12 +278,14 @@ std::string FormatText(const Report& r, const Options& o) {
   out << "rovers:  " << RoleText(r.rovers) << "\n";
   out << "         delivered " << r.stream.records << " of " << r.recordsExpected << " records, "
       << r.bytesDelivered << " bytes; GGA sent " << r.ggaSent << "\n";
+  out << LoginText(r.login);
   out << "stream:  missing " << r.stream.missing << ", out of order " << r.stream.outOfOrder << ", corrupt "
       << r.stream.corrupt << ", cuts " << r.stream.cuts << ", skipped bytes " << r.stream.skippedBytes
       << "\n";
   out << "delivered ratio " << Fixed(r.deliveredRatio, 6) << " over " << Fixed(r.streamSeconds, 2) << " s\n";
   out << "latency ms: p50 " << Fixed(r.latencyP50Ms, 3) << ", p99 " << Fixed(r.latencyP99Ms, 3) << ", max "
       << Fixed(r.latencyMaxMs, 3) << " (" << r.latencySamples << " records)\n";
+  if (r.process.pid != 0) out << ProcessText(r.process);
   if (r.errors.empty()) {
     out << "errors: none\n";
   } else {
@@ -223,17 +299,19 @@ std::string FormatJson(const Report& r, const Options& o) {
   std::ostringstream out;
   out << "{\"host\":" << JsonString(o.host) << ",\"port\":" << o.port
       << ",\"duration\":" << Fixed(o.duration, 3) << ",\"rate\":" << Fixed(o.rate, 3)
-      << ",\"chunk\":" << o.chunk << ",\"sources\":" << RoleJson(r.sources)
-      << ",\"rovers\":" << RoleJson(r.rovers) << ",\"recordsSent\":" << r.recordsSent
-      << ",\"bytesSent\":" << r.bytesSent << ",\"recordsExpected\":" << r.recordsExpected
-      << ",\"recordsDelivered\":" << r.stream.records << ",\"bytesDelivered\":" << r.bytesDelivered
-      << ",\"missing\":" << r.stream.missing << ",\"outOfOrder\":" << r.stream.outOfOrder
-      << ",\"corrupt\":" << r.stream.corrupt << ",\"cuts\":" << r.stream.cuts
-      << ",\"skippedBytes\":" << r.stream.skippedBytes << ",\"ggaSent\":" << r.ggaSent
-      << ",\"deliveredRatio\":" << Fixed(r.deliveredRatio, 6, "null")
+      << ",\"chunk\":" << o.chunk << ",\"rtcm3\":" << (o.rtcm3 ? "true" : "false")
+      << ",\"sources\":" << RoleJson(r.sources) << ",\"rovers\":" << RoleJson(r.rovers)
+      << ",\"recordsSent\":" << r.recordsSent << ",\"bytesSent\":" << r.bytesSent
+      << ",\"recordsExpected\":" << r.recordsExpected << ",\"recordsDelivered\":" << r.stream.records
+      << ",\"bytesDelivered\":" << r.bytesDelivered << ",\"missing\":" << r.stream.missing
+      << ",\"outOfOrder\":" << r.stream.outOfOrder << ",\"corrupt\":" << r.stream.corrupt
+      << ",\"cuts\":" << r.stream.cuts << ",\"skippedBytes\":" << r.stream.skippedBytes
+      << ",\"ggaSent\":" << r.ggaSent << ",\"deliveredRatio\":" << Fixed(r.deliveredRatio, 6, "null")
       << ",\"streamSeconds\":" << Fixed(r.streamSeconds, 3)
       << ",\"latencyMs\":{\"samples\":" << r.latencySamples << ",\"p50\":" << Fixed(r.latencyP50Ms, 3)
-      << ",\"p99\":" << Fixed(r.latencyP99Ms, 3) << ",\"max\":" << Fixed(r.latencyMaxMs, 3) << "}";
+      << ",\"p99\":" << Fixed(r.latencyP99Ms, 3) << ",\"max\":" << Fixed(r.latencyMaxMs, 3) << "}"
+      << ",\"login\":" << LoginJson(r.login);
+  if (r.process.pid != 0) out << ",\"process\":" << ProcessJson(r.process);
   if (!o.upstreamMounts.empty()) {
     out << ",\"upstream\":{\"mounts\":[" << UpstreamList(o, true)
         << "],\"roversWithoutData\":" << r.roversWithoutData << "}";

@@ -87,6 +87,11 @@ void RecordChecker::Finish(std::optional<uint64_t> lastSent) {
   if (next <= *lastSent) counts_.missing += *lastSent + 1 - next;
 }
 
+void RecordChecker::CountCorrupt() {
+  ++counts_.corrupt;
+  if (expected_) ++*expected_;
+}
+
 size_t RecordChecker::FindHeader(size_t from) const {
   for (size_t at = pending_.find(kMagic, from); at != std::string::npos; at = pending_.find(kMagic, at + 1)) {
     if (pending_.size() - at < kRecordHeaderSize) return std::string::npos;

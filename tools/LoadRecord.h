@@ -67,6 +67,10 @@ class RecordChecker {
   // number the source sent; nothing when it sent none).
   void Finish(std::optional<uint64_t> lastSent);
 
+  // A record lost to damage found outside the checker (a frame that failed its check): one corrupt
+  // record in the next sequence slot.
+  void CountCorrupt();
+
   const StreamCounts& counts() const { return counts_; }
   // The next sequence number expected, or nothing before the first record.
   std::optional<uint64_t> expected() const { return expected_; }

@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/write.hpp>
@@ -11,6 +12,7 @@
 
 #include "support/Loopback.h"
 #include "tools/LoadEngine.h"
+#include "tools/Rtcm3Frame.h"
 
 namespace {
 
@@ -176,6 +178,36 @@ TEST(LoadEngineTest, EveryRecordReachesEveryRoverThroughAFaithfulRelay) {
   EXPECT_NE(run.roverBytes.find("$GPGGA,"), std::string::npos);
   const std::string text = ntripload::FormatText(r, options);
   EXPECT_NE(text.find("result: PASS"), std::string::npos) << text;
+  EXPECT_EQ(r.login.accepted, 5);
+  EXPECT_EQ(r.login.answers, 5u);
+  EXPECT_GT(r.login.seconds, 0.0);
+  EXPECT_LE(r.login.answerMaxMs, r.login.seconds * 1000 + 1);
+  EXPECT_LE(r.login.answerP50Ms, r.login.answerP99Ms);
+  EXPECT_EQ(r.process.pid, 0) << "not sampled without --pid";
+}
+
+TEST(LoadEngineTest, FramedRecordsAndTheSampledProcess) {
+  ntripload::Options options = Small();
+  options.rtcm3 = true;
+  options.pid = getpid();
+  const RelayRun run = RunAgainstRelay(TinyRelay::Fault::None, options);
+  const auto& r = run.report;
+  EXPECT_GE(r.recordsSent, 40u);
+  EXPECT_EQ(r.bytesSent, r.recordsSent * (100 + ntripload::kRtcm3Overhead));
+  EXPECT_EQ(r.stream.records, r.recordsExpected);
+  EXPECT_EQ(r.bytesDelivered, r.recordsExpected * (100 + ntripload::kRtcm3Overhead));
+  EXPECT_EQ(r.stream.missing + r.stream.corrupt + r.stream.cuts + r.stream.skippedBytes, 0u);
+  EXPECT_TRUE(ntripload::Passed(r, options));
+  // The relay runs in this process: the window saw its work.
+  EXPECT_TRUE(r.process.complete);
+  EXPECT_GT(r.process.windowSeconds, 0.4);
+  EXPECT_GT(r.process.rssStartKib, 0u);
+  EXPECT_GE(r.process.peakRssKib, r.process.rssEndKib);
+  const std::string json = ntripload::FormatJson(r, options);
+  EXPECT_NE(json.find("\"process\":{\"pid\":" + std::to_string(getpid()) + ",\"complete\":true"),
+            std::string::npos)
+      << json;
+  EXPECT_NE(json.find("\"login\":{\"seconds\":"), std::string::npos) << json;
 }
 
 TEST(LoadEngineTest, LostAlteredAndRefusedDeliveriesFail) {
@@ -200,6 +232,8 @@ TEST(LoadEngineTest, LostAlteredAndRefusedDeliveriesFail) {
   EXPECT_EQ(refused.report.rovers.connected, 0);
   EXPECT_EQ(refused.report.rovers.refused, 5);
   EXPECT_EQ(refused.report.errors.at("rover refused: SOURCETABLE 200 OK"), 5);
+  EXPECT_EQ(refused.report.login.refused, 5);
+  EXPECT_EQ(refused.report.login.accepted, 0);
   EXPECT_FALSE(ntripload::Passed(refused.report, options));
 }
 
@@ -227,6 +261,9 @@ TEST(LoadEngineTest, ToolExitStatus) {
       std::string::npos)
       << out;
   EXPECT_NE(out.find("\"passed\":false"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"answers\":0,"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"connectFailed\":2}"), std::string::npos)
+      << "both rovers, in the login phase: " << out;
 }
 
 }  // namespace

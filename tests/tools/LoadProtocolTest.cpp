@@ -1,5 +1,6 @@
 // Requests, reply headers, GGA sentences and options of the load tool.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -176,6 +177,35 @@ TEST(LoadProtocolTest, UpstreamMountpointsComeWithoutSources) {
                                              {"--sources", "0", "--mount", "/UP1"}}) {
     Options rejected;
     EXPECT_EQ(ParseOptions(args, rejected, error), ParseResult::Error) << args.back();
+  }
+}
+
+TEST(LoadProtocolTest, FramingAndProcessOptions) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* error;  // part of the message; nullptr: accepted
+  };
+  const std::string self = std::to_string(getpid());
+  const Case cases[] = {
+      {{"--rtcm3", "--chunk", "1021"}, nullptr},
+      {{"--rtcm3", "--chunk", "1022"}, "at most 1021 bytes"},
+      {{"--chunk", "1022"}, nullptr},
+      {{"--rtcm3", "--sources", "0", "--mount", "UP1"}, "--rtcm3 needs"},
+      {{"--pid", self}, nullptr},
+      {{"--pid", "0"}, "--pid"},
+      {{"--pid", "1073741823"}, "no process"},
+      {{"--pid", "x"}, "--pid"},
+  };
+  for (const Case& c : cases) {
+    Options options;
+    std::string error;
+    const ParseResult result = ParseOptions(c.args, options, error);
+    if (c.error == nullptr) {
+      EXPECT_EQ(result, ParseResult::Run) << c.args[1] << ": " << error;
+    } else {
+      EXPECT_EQ(result, ParseResult::Error) << c.args[1];
+      EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    }
   }
 }
 
