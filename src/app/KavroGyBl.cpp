@@ -89,6 +89,34 @@ void CKavroGyBl::SetClientType(ClientEntry& entry, const std::string& type) {
   if (type == "BASE") bases.insert(entry.socket);
 }
 
+void CKavroGyBl::SetUserName(ClientEntry& entry, std::string name) {
+  if (name == entry.userName) return;
+  if (!entry.userName.empty()) {
+    auto [first, last] = names.equal_range(entry.userName);
+    for (auto it = first; it != last; ++it) {
+      if (it->second == entry.socket) {
+        names.erase(it);
+        break;
+      }
+    }
+  }
+  entry.userName = std::move(name);
+  if (!entry.userName.empty()) names.emplace(entry.userName, entry.socket);
+}
+
+ClientEntry* CKavroGyBl::FindNamed(const std::string& name, uint32_t except,
+                                   const std::function<bool(const ClientEntry&)>& accept) {
+  ClientEntry* found = nullptr;
+  auto [first, last] = names.equal_range(name);
+  for (auto it = first; it != last; ++it) {
+    if (it->second == except || (found != nullptr && found->socket < it->second)) continue;
+    ClientEntry* entry = FindClient(clientTable, it->second);
+    if (entry == nullptr || entry->userName != name || (accept && !accept(*entry))) continue;
+    found = entry;
+  }
+  return found;
+}
+
 int CKavroGyBl::Accept(uint32_t socket, const sockaddr_in& peer) {
   if (clientTable.count(socket) == 1) return 0;
   ClientEntry entry;
@@ -116,7 +144,7 @@ void CKavroGyBl::InsertTestBase() {
   nowhere.sin_family = AF_INET;
   if (Accept(kTestBaseSocket, nowhere) == 0) return;
   ClientEntry& entry = clientTable.at(kTestBaseSocket);
-  entry.userName = kTestBaseName;
+  SetUserName(entry, kTestBaseName);
   SetClientType(entry, "BASE");
   monitor_.OnGrid(kGridCounters, entry);
 }
@@ -163,6 +191,7 @@ int CKavroGyBl::Close(uint32_t socket, CloseReason reason) {
 
   entry.links.clear();
   bases.erase(socket);
+  SetUserName(entry, std::string());
   clientTable.erase(it);
   clientCount = static_cast<int>(clientTable.size());
   SendStatistics();
@@ -191,5 +220,6 @@ void CKavroGyBl::CloseAll() {
   }
   clientTable.clear();
   bases.clear();
+  names.clear();
   clientCount = 0;
 }

@@ -5,7 +5,9 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <unordered_map>
 #include <string_view>
 #include <vector>
 
@@ -90,10 +92,18 @@ class CKavroGyBl {
   int SendText(uint32_t socket, std::string_view text);
   // Sets an entry's client type, keeping the base index.
   void SetClientType(ClientEntry& entry, const std::string& type);
+  // Sets an entry's user name, keeping the name index.
+  void SetUserName(ClientEntry& entry, std::string name);
+  // The connection other than `except`, in socket order the first, whose user name is `name` and that
+  // `accept` takes; null when there is none.
+  ClientEntry* FindNamed(const std::string& name, uint32_t except,
+                         const std::function<bool(const ClientEntry&)>& accept = nullptr);
 
   Settings settings;
   ClientTable clientTable;
   BaseIndex bases;  // every entry whose client type became "BASE"
+  // Entries by user name (set through SetUserName), so a login finds a namesake without walking the table.
+  std::unordered_multimap<std::string, uint32_t> names;
   int clientCount = 0;
   int serviceRunning = 0;
   TextList textList;

@@ -47,7 +47,7 @@ std::string CredentialPassword(const std::string& field) {
 
 // A login refused for its name: the connection is marked and narrowed, then closed after the reply.
 int RefuseLogin(CKavroGyBl& gybl, ClientEntry& entry, const DeviceFields& fields, std::string marker) {
-  entry.userName = std::move(marker);
+  gybl.SetUserName(entry, std::move(marker));
   gybl.SetClientType(entry, fields[kCommand]);
   entry.agent = fields[kArg2];
   entry.classifyState = kClassifyDevice;
@@ -67,9 +67,10 @@ int DeviceLogin(CKavroGyBl& gybl, ClientEntry& entry, const DeviceFields& fields
   const int32_t parameter = DecimalParameter(fields[kArg4]);
   const bool roverKind = command == "ROVE" || command == "GETGGA";
   if (!(roverKind && gybl.settings.flags.multiUser != 0)) {
-    for (auto& [key, other] : gybl.clientTable) {
-      if (key == entry.socket || other.userName != name || other.deviceParam != parameter) continue;
-      if (other.idleSeconds > kPushIdleAbove) other.idleSeconds += kPushSeconds;
+    ClientEntry* other = gybl.FindNamed(
+        name, entry.socket, [parameter](const ClientEntry& e) { return e.deviceParam == parameter; });
+    if (other != nullptr) {
+      if (other->idleSeconds > kPushIdleAbove) other->idleSeconds += kPushSeconds;
       return RefuseLogin(gybl, entry, fields, "REP_USER-" + name);
     }
   }
@@ -82,7 +83,7 @@ int DeviceLogin(CKavroGyBl& gybl, ClientEntry& entry, const DeviceFields& fields
                        AddressText(entry.peerAddress).c_str(), entry.ipLocation.c_str()),
              kLogNormal, name);
   }
-  entry.userName = name;
+  gybl.SetUserName(entry, name);
   gybl.SetClientType(entry, command);
   entry.agent = fields[kArg2];
   entry.classifyState = kClassifyDevice;

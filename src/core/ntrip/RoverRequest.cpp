@@ -87,7 +87,7 @@ int NotServed(CKavroGyBl& gybl, AccountServices& accounts, NtripServices& servic
   const std::string& user = request.credentials.user;
   const std::string& password = request.credentials.password;
   const uint32_t socket = entry.socket;
-  entry.userName = StrFormat("GET_USER(%s)(%s)", user.c_str(), password.c_str());
+  gybl.SetUserName(entry, StrFormat("GET_USER(%s)(%s)", user.c_str(), password.c_str()));
   services.Sourcetable(socket, 0, 0, 0, 0);
   ClientEntry* still = FindClient(gybl.clientTable, socket);
   if (still == nullptr) return 0;
@@ -226,12 +226,12 @@ int HandleGetRequest(CKavroGyBl& gybl, AccountServices& accounts, NtripServices&
   gybl.logRecord.name = user;
 
   if (request.path == "/") {
-    entry.userName = StrFormat("GET_LIST(%s)(%s)", user.c_str(), password.c_str());
+    gybl.SetUserName(entry, StrFormat("GET_LIST(%s)(%s)", user.c_str(), password.c_str()));
     services.Sourcetable(socket, 0, 0, 0, 0);
     return 0;
   }
   if (request.path.rfind("/?", 0) == 0) {
-    entry.userName = StrFormat("GET_LIST_2.0(%s)(%s)", user.c_str(), password.c_str());
+    gybl.SetUserName(entry, StrFormat("GET_LIST_2.0(%s)(%s)", user.c_str(), password.c_str()));
     services.FilteredSourcetable(request.path, socket);
     return 0;
   }
@@ -245,21 +245,20 @@ int HandleGetRequest(CKavroGyBl& gybl, AccountServices& accounts, NtripServices&
   if (statusPage) {
     services.StatusPage(user, password, socket);
     if (ClientEntry* still = FindClient(gybl.clientTable, socket)) {
-      still->userName = user;
+      gybl.SetUserName(*still, user);
       still->clientType = "NTRIP";
     }
     return 0;
   }
-  entry.userName = user;
+  gybl.SetUserName(entry, user);
   entry.clientType = "NTRIP";
   if (user.rfind('[', 0) == 0) {
     services.Sourcetable(socket, 0, 0, 0, 0);
     return 0;
   }
   if (flags.multiUser == 0) {
-    for (auto& [key, other] : gybl.clientTable) {
-      if (key == socket || other.userName != user) continue;
-      if (other.idleSeconds > kPushIdleAbove) other.idleSeconds += kPushSeconds;
+    if (ClientEntry* other = gybl.FindNamed(user, socket)) {
+      if (other->idleSeconds > kPushIdleAbove) other->idleSeconds += kPushSeconds;
       return NotServed(gybl, accounts, services, entry, request, kUserRepeated);
     }
   }

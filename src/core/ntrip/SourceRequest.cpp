@@ -35,7 +35,7 @@ SourceWords ParseSourceWords(std::string_view request) {
 
 // Refuses a mountpoint that is taken; count is the holder's idle count (0 for an upstream name).
 int RefuseRepeat(CKavroGyBl& gybl, ClientEntry& entry, const SourceWords& words, int count) {
-  entry.userName = "REP_USER-" + words.mountpoint;
+  gybl.SetUserName(entry, "REP_USER-" + words.mountpoint);
   gybl.Log(StrFormat("NTRIP SERVER %s [%s]-[%s] %s  %s %d(%s) REPEAT %d", words.mountpoint.c_str(),
                      words.mountpoint.c_str(), words.password.c_str(), entry.agent.c_str(),
                      AddressText(entry.peerAddress).c_str(), static_cast<int>(entry.socket),
@@ -61,20 +61,19 @@ int HandleSourceRequest(CKavroGyBl& gybl, AccountServices& accounts, NtripServic
   gybl.logRecord.name = words.mountpoint;
 
   if (words.mountpoint.rfind('[', 0) == 0) {
-    entry.userName = "SET_MOUNT";
+    gybl.SetUserName(entry, "SET_MOUNT");
     services.Sourcetable(socket, 0, 0, 0, 0);
     return 0;
   }
-  entry.userName = words.mountpoint;
+  gybl.SetUserName(entry, words.mountpoint);
   entry.clientType = "NTRIP";
 
   for (const auto& mount : gybl.mounts) {
     if (mount->name == words.mountpoint) return RefuseRepeat(gybl, entry, words, 0);
   }
-  for (auto& [key, other] : gybl.clientTable) {
-    if (key == socket || other.userName != words.mountpoint) continue;
-    if (other.idleSeconds > kPushIdleAbove) other.idleSeconds += kPushSeconds;
-    return RefuseRepeat(gybl, entry, words, other.idleSeconds);
+  if (ClientEntry* other = gybl.FindNamed(words.mountpoint, socket)) {
+    if (other->idleSeconds > kPushIdleAbove) other->idleSeconds += kPushSeconds;
+    return RefuseRepeat(gybl, entry, words, other->idleSeconds);
   }
 
   // The account steps need the server's answers: fetched first, then this request is handled again.

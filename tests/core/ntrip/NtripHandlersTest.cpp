@@ -185,7 +185,7 @@ TEST_F(NtripHandlersTest, TakenMountpointsAreRefusedAsRepeats) {
   EXPECT_EQ(Sent(6), "ERROR - Already Connected\r\n\r\n");
   EXPECT_TRUE(Logged("NTRIP SERVER RTK1 [RTK1]-[pw2]  S  10.0.0.9 6() REPEAT 162", kLogRed));
 
-  Connect(7).userName = "ROVER9";  // a rover's user name blocks the mountpoint too
+  gybl.SetUserName(Connect(7), "ROVER9");  // a rover's user name blocks the mountpoint too
   EXPECT_EQ(Source(8, "SOURCE pw /ROVER9\r\n\r\n"), 0);
   EXPECT_EQ(gybl.clientTable.at(7).idleSeconds, 0);  // not pushed while fresh
 
@@ -397,6 +397,21 @@ TEST_F(NtripHandlersTest, BaseChunksReachEachRoverOrItsNotice) {
   // A failed relink leaves the rover unlinked on both sides, so the tick can close it when idle.
   EXPECT_EQ(gybl.clientTable.at(9).links.count(8), 0u);
   EXPECT_TRUE(gybl.clientTable.at(8).links.empty());
+}
+
+TEST_F(NtripHandlersTest, NameIndexFollowsRenamesAndCloses) {
+  ClientEntry& later = Connect(12);
+  ClientEntry& first = Connect(10);
+  gybl.SetUserName(later, "u");
+  gybl.SetUserName(first, "u");
+  EXPECT_EQ(gybl.FindNamed("u", 0)->socket, 10u);  // socket order, as a walk of the table finds it
+  EXPECT_EQ(gybl.FindNamed("u", 10)->socket, 12u);
+  EXPECT_EQ(gybl.FindNamed("u", 0, [](const ClientEntry& e) { return e.socket > 10; })->socket, 12u);
+  gybl.SetUserName(first, "v");
+  EXPECT_EQ(gybl.FindNamed("u", 12), nullptr);
+  gybl.Close(12, CloseReason::kPeerClosed);
+  EXPECT_EQ(gybl.FindNamed("u", 0), nullptr);
+  EXPECT_EQ(gybl.names.size(), 1u);
 }
 
 TEST_F(NtripHandlersTest, BaseIndexFindsTheSameBaseAsTheWholeTable) {
