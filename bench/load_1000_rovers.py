@@ -83,7 +83,9 @@ def main():
                     sys.exit("the caster did not start listening")
                 time.sleep(0.05)
             user0, sys0 = cpu_seconds(caster.pid)
-            command = [args.load_tool, "--json", "--port", str(port), "--sources", str(args.sources),
+            empty_kib = status_kib(caster.pid, "VmRSS")
+            command = [args.load_tool, "--json", "--pid", str(caster.pid), "--port", str(port),
+                       "--sources", str(args.sources),
                        "--rovers", str(args.rovers), "--duration", str(args.duration),
                        "--rate", str(args.rate), "--chunk", str(args.chunk)] + args.extra
             started = time.monotonic()
@@ -140,6 +142,20 @@ def main():
     print(f"caster CPU time during the load: {cpu:.2f} s (user {user1 - user0:.2f}, system "
           f"{sys1 - sys0:.2f}) over {wall:.1f} s wall, {100 * cpu / wall:.1f}% of one core")
     print(f"caster peak RSS (VmHWM): {peak / 1024:.1f} MiB")
+    proc = result.get("process", {})
+    if proc.get("complete"):
+        connections = src["connected"] + rov["connected"]
+        print(f"streaming window (every connection set up to the end of the drain): caster CPU "
+              f"{proc['cpuSeconds']:.3f} s (user {proc['userSeconds']:.3f} s, system "
+              f"{proc['cpuSeconds'] - proc['userSeconds']:.3f} s) over {proc['windowSeconds']:.1f} s")
+        if connections:
+            per = (proc["peakRssKib"] - empty_kib) / connections
+            print(f"memory: {empty_kib / 1024:.1f} MiB before the load, peak {proc['peakRssKib'] / 1024:.1f} MiB: "
+                  f"{per:.1f} KiB per connection ({connections} connections)")
+    login = result.get("login")
+    if login:
+        print(f"login phase: {login['answers']} answers in {login['seconds']:.3f} s, answer p99 "
+              f"{login['answerMs']['p99']:.1f} ms")
     if args.monitor or args.browser:
         print("web monitor on" + (", one browser attached" if args.browser else ", no browser attached"))
     if page_report:

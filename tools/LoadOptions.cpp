@@ -95,7 +95,7 @@ std::string ProcessText(const ProcessUsage& p) {
   if (!p.complete) return out.str() + "could not be read during the run\n";
   out << "CPU " << Fixed(p.cpuSeconds, 2) << " s in the " << Fixed(p.windowSeconds, 2) << " s window ("
       << Fixed(p.windowSeconds > 0 ? 100 * p.cpuSeconds / p.windowSeconds : std::nan(""), 1)
-      << "% of one core), " << Fixed(p.setupCpuSeconds, 2) << " s during the set-up; RSS start "
+      << "% of one core; user " << Fixed(p.userSeconds, 2) << " s), " << Fixed(p.setupCpuSeconds, 2) << " s during the set-up; RSS start "
       << Fixed(Mib(p.rssStartKib), 1) << " MiB, end " << Fixed(Mib(p.rssEndKib), 1) << " MiB, peak "
       << Fixed(Mib(p.peakRssKib), 1) << " MiB\n";
   return out.str();
@@ -106,6 +106,7 @@ std::string ProcessJson(const ProcessUsage& p) {
   out << "{\"pid\":" << p.pid << ",\"complete\":" << (p.complete ? "true" : "false");
   if (p.complete) {
     out << ",\"windowSeconds\":" << Fixed(p.windowSeconds, 3) << ",\"cpuSeconds\":" << Fixed(p.cpuSeconds, 3)
+        << ",\"userSeconds\":" << Fixed(p.userSeconds, 3)
         << ",\"setupCpuSeconds\":" << Fixed(p.setupCpuSeconds, 3) << ",\"rssStartKib\":" << p.rssStartKib
         << ",\"rssEndKib\":" << p.rssEndKib << ",\"peakRssKib\":" << p.peakRssKib;
   }

@@ -47,6 +47,7 @@ ProcessSample SampleProcess(int pid) {
       !StatusKib(status.str(), "VmHWM", sample.peakRssKib))
     return sample;
   sample.cpuSeconds = static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+  sample.userSeconds = static_cast<double>(utime) / static_cast<double>(sysconf(_SC_CLK_TCK));
   sample.ok = true;
   return sample;
 }
@@ -60,6 +61,7 @@ ProcessUsage Usage(int pid, const ProcessSample& beforeSetup, const ProcessSampl
   usage.setupCpuSeconds = start.cpuSeconds - beforeSetup.cpuSeconds;
   usage.windowSeconds = windowSeconds;
   usage.cpuSeconds = end.cpuSeconds - start.cpuSeconds;
+  usage.userSeconds = end.userSeconds - start.userSeconds;
   usage.rssStartKib = start.rssKib;
   usage.rssEndKib = end.rssKib;
   usage.peakRssKib = end.peakRssKib;

@@ -8,6 +8,7 @@ namespace ntripload {
 struct ProcessSample {
   bool ok = false;          // false when the process or its files could not be read
   double cpuSeconds = 0;    // user + system time (/proc/PID/stat utime + stime)
+  double userSeconds = 0;   // user time alone: the process's own code, without the kernel's share
   uint64_t rssKib = 0;      // resident set now (/proc/PID/status VmRSS)
   uint64_t peakRssKib = 0;  // highest resident set so far (VmHWM)
 };
@@ -22,6 +23,7 @@ struct ProcessUsage {
   double setupCpuSeconds = 0;
   double windowSeconds = 0;  // wall time of the window
   double cpuSeconds = 0;     // in the window
+  double userSeconds = 0;    // of that, in user mode
   uint64_t rssStartKib = 0;
   uint64_t rssEndKib = 0;
   uint64_t peakRssKib = 0;  // at the end of the window
