@@ -336,8 +336,12 @@ class Engine {
   // Writes the records a source owes by now at its rate, unless a write is still on its way.
   void WriteDue(Peer& source) {
     if (source.state != State::Streaming || source.writing) return;
-    const double elapsed = Seconds(Clock::now() - streamStart_);
     const double unitBytes = options_.chunk + (options_.rtcm3 ? static_cast<double>(kRtcm3Overhead) : 0.0);
+    const double lateBy = options_.stagger && !sources_.empty()
+                              ? unitBytes / options_.rate * source.index / static_cast<double>(sources_.size())
+                              : 0.0;
+    const double elapsed = Seconds(Clock::now() - streamStart_) - lateBy;
+    if (elapsed < 0) return;
     const auto due = static_cast<uint64_t>(elapsed * options_.rate / unitBytes) + 1;
     if (due <= source.nextSequence) return;
     const uint64_t count = std::min(due - source.nextSequence, kMaxRecordsPerWrite);

@@ -35,6 +35,7 @@ struct Options {
   double rate = 2000;  // bytes per second per source, of the written stream (frames included)
   int chunk = 200;     // bytes per record
   bool rtcm3 = false;  // each record wrapped in one RTCM 3 frame (message 4095)
+  bool stagger = false;  // sources start spread over one record interval instead of together
   int pid = 0;         // a process (the caster) whose CPU time and memory are sampled; 0: none
   double duration = 10;
   double connectTimeout = 10;  // per connection: connect, request and reply

@@ -147,6 +147,8 @@ delivered bytes, lost or damaged records and latency. It stops by itself.
   --lat DEG --lon DEG --height M   GGA position (default 48.1173 11.516667 545.4)
   --rate BYTES           stream bytes per second per source, RTCM 3 frames included (default 2000)
   --chunk BYTES          bytes per record, 32..65536, with --rtcm3 at most 1021 (default 200)
+  --stagger              source i starts i/N of a record interval late, so the sources' writes are
+                         spread out instead of arriving together (as bases on one epoch do)
   --rtcm3                sources wrap each record in one RTCM 3 frame (message 4095, CRC-24Q): the
                          frame is the record plus 8 bytes; rovers check each frame's CRC (a damaged
                          frame is a corrupt record) and check the records inside as without it
@@ -226,7 +228,7 @@ ParseResult ParseOptions(const std::vector<std::string>& args, Options& options,
                                               {"ntrip2", &options.ntrip2},
                                               {"gga", &options.gga},
                                               {"json", &options.json},
-                                              {"rtcm3", &options.rtcm3}};
+                                              {"rtcm3", &options.rtcm3}, {"stagger", &options.stagger}};
   switch (toolcli::ReadArguments(args, valued, flags, error)) {
     case toolcli::Parsed::kHelp:
       return ParseResult::Help;
