@@ -60,17 +60,18 @@ for t in "${targets[@]}"; do
     fi
   done
   log=build-fuzz/$t.log
+  touch "$log.start"
   set +e
   "build-fuzz/fuzz_$t" "${limit[@]}" -max_len="$(max_len "$t")" -timeout=10 -rss_limit_mb=2048 \
     -artifact_prefix="build-fuzz/crashes/$t/" -print_final_stats=1 \
     "$corpus" "tests/fuzz/seeds/$t" "${extra[@]}" > "$log" 2>&1
   rc=$?
   set -e
-  last=$(grep -E '^#[0-9]+' "$log" | tail -1)
-  done_runs=$(grep -E 'stat::number_of_executed_units' "$log" | awk '{print $2}')
+  last=$(grep -E '^#[0-9]+' "$log" | tail -1 || true)
+  done_runs=$(grep -E 'stat::number_of_executed_units' "$log" | awk '{print $2}' || true)
   cov=$(sed -nE 's/.* cov: ([0-9]+).*/\1/p' <<< "$last")
   ft=$(sed -nE 's/.* ft: ([0-9]+).*/\1/p' <<< "$last")
-  crashes=$(find "build-fuzz/crashes/$t" -type f | wc -l)
+  crashes=$(find "build-fuzz/crashes/$t" -type f -newer "$log.start" | wc -l)  # found by this run
   printf '%-14s %12s %8s %8s %8s\n' "$t" "${done_runs:-?}" "${cov:-?}" "${ft:-?}" "$crashes"
   if [ $rc -ne 0 ] || [ "$crashes" -gt 0 ]; then
     status=1

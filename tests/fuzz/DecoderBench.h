@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "app/MonitorEvents.h"
 #include "core/ClientEntry.h"
 #include "fuzz/FuzzInput.h"
 #include "gnss/DecoderContext.h"
@@ -18,12 +19,20 @@ class BenchConsole : public DecoderConsole {
   size_t bytes = 0;
 };
 
+// Log lines are only measured: printing them would cost most of a run.
+class QuietMonitor : public MonitorEvents {
+ public:
+  void OnLogLine(const LogRecord& record) override { bytes += record.text.size(); }
+  size_t bytes = 0;
+};
+
 using DecodeFunction = void (*)(DecoderContext&, ClientEntry&, const uint8_t*, uint32_t);
 
 // Decodes the input as one base's stream of the given format; after every piece the stream buffer
-// must hold at most keptLimit bytes, the most that the decoder promises to keep for the next chunk.
+// must hold at most keptLimit bytes, the most that the decoder promises to keep for the next chunk
+// (read after each piece, so that a decode function may set it).
 inline void FuzzDecoder(const uint8_t* data, size_t size, DecodeFunction decode, int32_t dataFormat,
-                        int keptLimit) {
+                        const int& keptLimit) {
   FuzzInput input(data, size);
   const uint8_t options = input.TakeByte();
   DecoderMonitor monitor;

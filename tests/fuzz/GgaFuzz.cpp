@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::FuzzInput input(data, size);
   const uint8_t options = input.TakeByte();
   ManualClock clock({2015, 2, 1, 2, 9, 5, 7, 0});
-  MonitorEvents monitor;
+  fuzz::QuietMonitor monitor;
   ServiceSteps steps;
   Settings settings;
   settings.flags.positionManagement = (options >> 2) & 1;

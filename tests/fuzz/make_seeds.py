@@ -224,6 +224,10 @@ def main():
         (True, b"VORAN,BASE,RTK2,1,2\r\n" + cmr_stream),
     ], options=0x21))
 
+    table = [b"/?filter=;;;;;;;;;%3E%3D30&%3C31;%3E100&%3C%3D130;", b"\x03\x9e\xf2RTK1 NTRIP Vendor/1.0",
+             b"\x06\x9e\xf3KavroNet1 KavroNet;x\r\nSTR;fake", b"\x04\x20\x10CMR2 a;b", b"\x01\x80\x80A;B C"]
+    write("Sourcetable", "bases", bytes([7, len(table)]) + bytes(len(p) - 1 for p in table) + b"".join(table))
+
     auth = base64.b64encode(b"admin:secret")
     write("MonitorRequest", "state", b"\x00GET /api/state?name=a%20b+c&x=1 HTTP/1.1\r\nHost: 127.0.0.1:6080\r\n"
           b"Authorization: Basic " + auth + b"\r\n\r\n")
