@@ -2,10 +2,13 @@
 // folders or files through LLVMFuzzerTestOneInput, then deterministic mutations of the seeds (fixed
 // generator seed; bit flips, byte inserts and deletes, interesting values, splices) until a count or
 // a time budget runs out. A crash leaves the failing input in fuzz-crash-<target> in the working folder.
+#include <fcntl.h>
 #include <sanitizer/common_interface_defs.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -25,11 +28,25 @@ using Bytes = std::vector<uint8_t>;
 const Bytes* current = nullptr;
 std::string crashFile;
 
+// Called from a sanitizer's death callback or an abort signal: plain system calls only.
 void SaveCurrentInput() {
   if (current == nullptr) return;
-  std::ofstream out(crashFile, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(current->data()), static_cast<std::streamsize>(current->size()));
-  std::fprintf(stderr, "replay: failing input (%zu bytes) written to %s\n", current->size(), crashFile.c_str());
+  const int fd = open(crashFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) return;
+  [[maybe_unused]] const ssize_t written = write(fd, current->data(), current->size());
+  close(fd);
+  static constexpr char kNote[] = "replay: failing input written to ";
+  [[maybe_unused]] ssize_t n = write(STDERR_FILENO, kNote, sizeof kNote - 1);
+  n = write(STDERR_FILENO, crashFile.c_str(), crashFile.size());
+  n = write(STDERR_FILENO, "\n", 1);
+  current = nullptr;
+}
+
+// A broken property of a target aborts without going through a sanitizer.
+void OnAbort(int signal) {
+  SaveCurrentInput();
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
 }
 
 void Run(const Bytes& input) {
@@ -123,6 +140,7 @@ int main(int argc, char** argv) {
   }
   crashFile = "fuzz-crash-" + std::filesystem::path(argv[0]).filename().string();
   __sanitizer_set_death_callback(SaveCurrentInput);
+  std::signal(SIGABRT, OnAbort);
 
   std::vector<std::filesystem::path> files;
   for (const auto& path : paths) {

@@ -43,6 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                             .clientTable = table,
                             .mountLocal = "CHN",
                             .buildNumber = 150202,
+                            .upstreamServerName = "",
+                            .link0Connected = false,
                             .fixedBase = (options & 2) != 0,
                             .movingBase = (options & 4) != 0,
                             .now = {2015, 2, 1, 2, 9, 5, 7, 0}};
