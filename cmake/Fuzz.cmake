@@ -9,9 +9,11 @@ set(KAVRO_FUZZ_SEEDS ${CMAKE_SOURCE_DIR}/tests/fuzz/seeds)
 
 if(KAVRO_FUZZ)
   set(KAVRO_FUZZ_FLAGS -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
-  # The library is instrumented for coverage; only the targets link libFuzzer's main().
+  # The libraries are instrumented for coverage; only the targets link libFuzzer's main(). Whatever
+  # links them (the caster, the tools) links the sanitizers' run-time too.
   foreach(lib kavro kavro_tools)
     target_compile_options(${lib} PRIVATE ${KAVRO_FUZZ_FLAGS} -fsanitize=fuzzer-no-link)
+    target_link_options(${lib} INTERFACE ${KAVRO_FUZZ_FLAGS})
   endforeach()
   foreach(src ${KAVRO_FUZZ_SOURCES})
     get_filename_component(name ${src} NAME_WE)
