@@ -1,6 +1,7 @@
 #pragma once
 // How the fuzz targets read their input: leading option bytes, then the rest cut into pieces whose
 // lengths come from the input itself, as a socket would deliver it.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
