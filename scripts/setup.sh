@@ -11,6 +11,7 @@ packages=(
   postgresql
   rtklib
   chromium fonts-wqy-zenhei
+  clang
 )
 # Node.js comes with the machine; Debian's package is the fall-back.
 if ! command -v node > /dev/null || ! command -v npm > /dev/null; then packages+=(nodejs npm); fi

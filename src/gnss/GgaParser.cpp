@@ -174,14 +174,20 @@ int ParseGga(CKavroGyBl& gybl, DecoderContext& context, const uint8_t* data, uin
       if (buffer.Length() >= kGgaBufferLimit) continue;
       return 1;
     }
+    // A refused sentence ends the call like an accepted one: with 150 bytes or more still buffered
+    // the next sentence is handled too, so that a rover sending several per chunk cannot grow the buffer.
     if (!NmeaChecksumOk(sentence)) {
       if (context.console.WatchesSocket(socket))
         context.console.AddDecoderLine("=========GGA Error=========");
+      result = 0;
+      if (buffer.Length() >= kGgaBufferLimit) continue;
       return 0;
     }
     if (fields.Int(7) < kMinSatellites || fields.Int(6) == 0) {
       gybl.LoadTexts(kTextQuality);
       entry->statusText = gybl.textList[4];
+      result = 0;
+      if (buffer.Length() >= kGgaBufferLimit) continue;
       return 0;
     }
 
@@ -196,11 +202,13 @@ int ParseGga(CKavroGyBl& gybl, DecoderContext& context, const uint8_t* data, uin
     if (gybl.settings.flags.positionManagement != 0) FeedPosition(gybl, userName, sentence);
 
     // Out of range on either side of zero, or not a number at all.
-    if (!(std::fabs(latitude) <= 90.0) || !(std::fabs(longitude) <= 360.0) || !(std::fabs(height) <= 90000.0))
-      return 0;
-
     entry = FindClient(gybl.clientTable, socket);
     if (entry == nullptr) return 0;
+    if (!(std::fabs(latitude) <= 90.0) || !(std::fabs(longitude) <= 360.0) || !(std::fabs(height) <= 90000.0)) {
+      result = 0;
+      if (entry->streamBuffer->Length() >= kGgaBufferLimit) continue;
+      return 0;
+    }
     Describe(gybl, *entry, fields);
     result = 1;
     if (entry->streamBuffer->Length() < kGgaBufferLimit) return 1;

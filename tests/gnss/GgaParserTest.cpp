@@ -179,6 +179,34 @@ TEST_F(GgaParserTest, GarbageIsKeptUpTo150Bytes) {
   EXPECT_EQ(Buffered(), 0);
 }
 
+// Refused sentences used to end the call with everything behind them still buffered: a rover that
+// sent several refused sentences per chunk grew its buffer without bound.
+TEST_F(GgaParserTest, RefusedSentencesDoNotGrowTheBuffer) {
+  std::string badChecksum = Gga();
+  badChecksum[badChecksum.size() - 3] ^= 1;
+  const struct {
+    const char* name;
+    std::string chunk;
+  } cases[] = {
+      {"bad checksum", badChecksum + badChecksum + badChecksum},
+      {"too few satellites", Gga("4", "03") + Gga("4", "02") + Gga("1", "01")},
+      {"no position", Gga("0") + Gga("0") + Gga("0")},
+      {"out of range", Gga("4", "08", "1.0", "9999.0,N") + Gga("4", "08", "1.0", "9999.0,S")},
+      // Found by the GGA fuzz target: a refused sentence, then one longer than 150 bytes.
+      {"refused then long", badChecksum + "$GNGGA," + std::string(150, '\xff') + "\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (int round = 0; round < 20; ++round) {
+      EXPECT_EQ(Parse(c.chunk), 0);
+      ASSERT_LE(Buffered(), kGgaBufferLimit);
+    }
+  }
+  // A good sentence behind refused ones in the same call still counts.
+  EXPECT_EQ(Parse(badChecksum + Gga() + std::string(80, 'y')), 1);
+  EXPECT_NEAR(latitude, -30.252057, 5e-7);
+}
+
 TEST_F(GgaParserTest, AcceptedPositionSurvivesTrailingBytes) {
   // Other sentences after the GGA in one chunk: the position stands, the rest is dropped.
   EXPECT_EQ(Parse(Gga() + std::string(200, 'y')), 1);
