@@ -36,8 +36,9 @@ std::string KeyId(std::string_view lowerSection, std::string_view key) {
   return id;
 }
 
-// "[Name]" -> Name. A header without ']' names the rest of the line.
-bool ParseSection(std::string_view text, std::string_view& name) {
+}  // namespace
+
+bool ProfileSectionLine(std::string_view text, std::string_view& name) {
   text = Trim(text);
   if (text.empty() || text.front() != '[') return false;
   text.remove_prefix(1);
@@ -45,8 +46,7 @@ bool ParseSection(std::string_view text, std::string_view& name) {
   return true;
 }
 
-// "Key=Value" -> Key and the raw value. Comments (';') and lines without '=' or without a key are not keys.
-bool ParseKey(std::string_view text, std::string_view& key, std::string_view& value) {
+bool ProfileKeyLine(std::string_view text, std::string_view& key, std::string_view& value) {
   const std::string_view trimmed = Trim(text);
   if (trimmed.empty() || trimmed.front() == ';' || trimmed.front() == '[') return false;
   const size_t eq = trimmed.find('=');
@@ -56,13 +56,14 @@ bool ParseKey(std::string_view text, std::string_view& key, std::string_view& va
   return !key.empty();
 }
 
-// Value as the reader sees it: one pair of enclosing quotes removed.
-std::string_view Unquote(std::string_view value) {
+std::string_view ProfileValue(std::string_view value) {
   if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
     return value.substr(1, value.size() - 2);
   }
   return value;
 }
+
+namespace {
 
 // At most maxLength bytes, backing off to the start of a UTF-8 character the cut would split.
 std::string CutUtf8(std::string_view text, size_t maxLength) {
@@ -134,10 +135,10 @@ void ProfileFile::Reindex() {
   bool active = false;  // inside the first section of its name
   for (size_t i = 0; i < lines_.size(); ++i) {
     std::string_view name, key, value;
-    if (ParseSection(lines_[i].text, name)) {
+    if (ProfileSectionLine(lines_[i].text, name)) {
       current = Lower(name);
       active = sections_.try_emplace(current, i).second;
-    } else if (active && ParseKey(lines_[i].text, key, value)) {
+    } else if (active && ProfileKeyLine(lines_[i].text, key, value)) {
       keys_.try_emplace(KeyId(current, key), i);
       sections_[current] = i;
     }
@@ -164,15 +165,15 @@ std::string ProfileFile::GetString(std::string_view section, std::string_view ke
                                    size_t maxLength) const {
   const Line* line = FindKey(section, key);
   std::string_view name, value;
-  if (line == nullptr || !ParseKey(line->text, name, value)) return CutUtf8(def, maxLength);
-  return CutUtf8(Unquote(value), maxLength);
+  if (line == nullptr || !ProfileKeyLine(line->text, name, value)) return CutUtf8(def, maxLength);
+  return CutUtf8(ProfileValue(value), maxLength);
 }
 
 int ProfileFile::GetInt(std::string_view section, std::string_view key, int def) const {
   const Line* line = FindKey(section, key);
   std::string_view name, value;
-  if (line == nullptr || !ParseKey(line->text, name, value)) return def;
-  value = Unquote(value);
+  if (line == nullptr || !ProfileKeyLine(line->text, name, value)) return def;
+  value = ProfileValue(value);
   bool negative = false;
   if (!value.empty() && (value.front() == '-' || value.front() == '+')) {
     negative = value.front() == '-';
@@ -201,7 +202,7 @@ void ProfileFile::SetString(std::string_view section, std::string_view key, std:
   if (const auto it = keys_.find(id); it != keys_.end()) {
     Line& line = lines_[it->second];
     std::string_view oldKey, oldValue;
-    ParseKey(line.text, oldKey, oldValue);
+    ProfileKeyLine(line.text, oldKey, oldValue);
     if (oldValue == value) return;  // keep the line as it was written
     line.text = std::string(oldKey) + "=" + std::string(value);
     return;

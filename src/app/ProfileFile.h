@@ -54,6 +54,15 @@ class ProfileFile {
   std::unordered_map<std::string, size_t> keys_;  // lower-case "section\nkey" -> its line
 };
 
+// The line grammar of the reader, for tools that look at a file line by line.
+// "[Name]" -> Name; a header without ']' names the rest of the line.
+bool ProfileSectionLine(std::string_view text, std::string_view& name);
+// "Key=Value" -> trimmed Key and raw Value. Comments (';'), headers and lines without '=' or without a key
+// are not keys.
+bool ProfileKeyLine(std::string_view text, std::string_view& key, std::string_view& value);
+// A raw value as the reader sees it: one pair of enclosing quotes removed.
+std::string_view ProfileValue(std::string_view raw);
+
 // One-call helpers: load the file, then read, or set and save.
 std::string ReadProfileString(const std::string& path, std::string_view section, std::string_view key,
                               std::string_view def, size_t maxLength = ProfileFile::kDefaultMaxLength);

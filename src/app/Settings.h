@@ -27,6 +27,7 @@ struct OptionFlags {
   int userInPassword = 0;
   int positionManagement = 0;
   int receiverCodeLogin = 0;
+  bool operator==(const OptionFlags&) const = default;
 };
 
 // "SET" text -> flags: every flag cleared, then "1" at a position turns it on.
@@ -39,6 +40,7 @@ std::string FormatSetFlags(const OptionFlags& flags);
 struct LinkSlot {
   std::string address;
   int port = 0;
+  bool operator==(const LinkSlot&) const = default;
 };
 constexpr int kLinkSlots = 16;
 
@@ -48,6 +50,7 @@ struct RelaySettings {
   int port = 0;                     // 0: relay off, lists not read
   std::vector<std::string> users;   // local user names, at most 20
   std::vector<std::string> users2;  // upstream credentials, matched by position
+  bool operator==(const RelaySettings&) const = default;
 };
 
 // Built-in symbol order of the coded receiver field; receivers and caster must agree on it.
@@ -91,6 +94,7 @@ struct Settings {
   std::string monitorTileUrl;  // "TileURL": the map's tile address template; empty fetches no tiles
   // USER.NAME
   RelaySettings relay;
+  bool operator==(const Settings&) const = default;
 };
 
 // Reads the relay file, then SYSTEM, SQL, NET (with duplicate removal and the slot-0 default)

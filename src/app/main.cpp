@@ -9,6 +9,7 @@
 
 #include "app/AccountCommand.h"
 #include "app/Application.h"
+#include "app/ConfigCheckCommand.h"
 #include "app/HostInfo.h"
 
 namespace {
@@ -18,6 +19,8 @@ void PrintUsage() {
       "Usage: KavroServer [--dir DIR]\n"
       "  --dir DIR    program directory (settings in DIR/INI/KavroServer.INI); default: the\n"
       "               directory of the executable\n"
+      "  --check-config  check the settings file and USER.NAME of the directory, print each\n"
+      "               finding as FILE:LINE: message and exit (0 clean, 1 findings, 2 no directory)\n"
       "  --version    print the version and exit\n"
       "  --help       print this text and exit\n"
       "Stops on SIGINT or SIGTERM, closing every connection.\n"
@@ -43,6 +46,7 @@ int main(int argc, char** argv) {
   std::string directory;
   std::vector<std::string> userCommand;
   bool accountCommand = false;
+  bool checkConfig = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "user") == 0) {
       accountCommand = true;
@@ -57,6 +61,10 @@ int main(int argc, char** argv) {
       std::printf("KavroServer %s\n", VersionText(BuildNumberFromDate(KAVRO_BUILD_DATE)).c_str());
       return 0;
     }
+    if (std::strcmp(argv[i], "--check-config") == 0) {
+      checkConfig = true;
+      continue;
+    }
     if (std::strcmp(argv[i], "--dir") == 0 && i + 1 < argc) {
       directory = argv[++i];
       continue;
@@ -69,6 +77,8 @@ int main(int argc, char** argv) {
   std::error_code error;
   directory = std::filesystem::absolute(directory, error).lexically_normal().string();
   if (directory.empty() || directory.back() != '/') directory += '/';
+  // The check looks at the directory as it is: nothing is created.
+  if (checkConfig) return RunConfigCheck(directory, stdout, stderr);
   std::filesystem::create_directories(directory, error);  // a new directory gets the whole layout
 
   // The command form runs beside a caster: no single-instance lock, no service.

@@ -103,8 +103,10 @@ std::string FindWebRoot(const std::string& overridePath, const std::string& exec
                         const std::string& programDirectory) {
   if (!overridePath.empty()) return overridePath;
   std::error_code error;
-  for (const fs::path& candidate : {fs::path(programDirectory) / "web", fs::path(executableDirectory) / "web",
-                                    fs::path(executableDirectory) / ".." / "web"}) {
+  const fs::path executable(executableDirectory);
+  for (const fs::path& candidate :
+       {fs::path(programDirectory) / "web", executable / "web", executable / ".." / "web",
+        executable / ".." / "share" / "kavro" / "web"}) {
     if (fs::is_regular_file(candidate / "index.html", error))
       return fs::weakly_canonical(candidate, error).string();
   }

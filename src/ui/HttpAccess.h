@@ -23,7 +23,7 @@ std::string StaticFilePath(const std::string& webRoot, std::string_view target);
 // Content-Type of a page file by its extension.
 std::string_view ContentTypeOf(std::string_view path);
 // The page folder: overridePath when set, else the first of programDirectory/web,
-// executableDirectory/web and executableDirectory/../web (the source tree beside a build folder)
-// that holds index.html; empty when none does.
+// executableDirectory/web, executableDirectory/../web (the source tree beside a build folder) and
+// executableDirectory/../share/kavro/web (an installed prefix) that holds index.html; empty when none does.
 std::string FindWebRoot(const std::string& overridePath, const std::string& executableDirectory,
                         const std::string& programDirectory);

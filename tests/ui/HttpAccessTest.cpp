@@ -73,6 +73,11 @@ TEST(HttpAccessTest, StaticFilesStayInsideThePageFolder) {
   fs::create_directories(dir / "build");
   EXPECT_EQ(FindWebRoot("", (dir / "build").string(), "/nowhere/"), fs::canonical(dir / "web").string());
   EXPECT_EQ(FindWebRoot("", "/nowhere", "/nowhere/"), "");
+  fs::create_directories(dir / "prefix" / "bin");
+  fs::create_directories(dir / "prefix" / "share" / "kavro" / "web");
+  std::ofstream(dir / "prefix" / "share" / "kavro" / "web" / "index.html") << "<html>";
+  EXPECT_EQ(FindWebRoot("", (dir / "prefix" / "bin").string(), "/nowhere/"),
+            fs::canonical(dir / "prefix" / "share" / "kavro" / "web").string());
   fs::remove_all(dir);
 }
 

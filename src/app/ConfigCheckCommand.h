@@ -1,0 +1,10 @@
+#pragma once
+// The command form "KavroServer --check-config [--dir DIR]": checks the settings file and the relay file
+// of a program directory without starting the caster.
+#include <cstdio>
+#include <string>
+
+// Checks programDirectory's INI/KavroServer.INI and USER.NAME (a missing file has nothing to check)
+// and prints each finding as "FILE:LINE: message" to out. Exit status: 0 nothing found, 1 findings or an
+// unreadable file, 2 no such directory (nothing is created).
+int RunConfigCheck(const std::string& programDirectory, FILE* out, FILE* err);
