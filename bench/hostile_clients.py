@@ -408,7 +408,7 @@ def scenario_bytewise(crowd, seconds):
     run_for(crowd, seconds, step)
     done = crowd.counts["answers"]
     crowd.close_all()
-    return f"{crowd.counts['connects']} connects, {done} answered after the last byte"
+    return f"{crowd.counts['connects']} connects, {done} requests complete and answered"
 
 
 def scenario_headerflood(crowd, seconds):
@@ -588,7 +588,7 @@ def run_scenario(args, name, function):
     if watched.get("maxGapEnd"):
         # Where the longest gap fell: seconds from the scenario's start, and from its phases.
         gap_start = watched["maxGapEnd"] - watched["maxGapMs"] / 1000
-        where = [f"+{gap_start - started:.1f} s"]
+        where = [f"{gap_start - started:+.1f} s"]
         where += [f"{gap_start - t:+.2f} s from {phase}" for phase, t in crowd.marks.items()]
         what += f"; longest gap began at {', '.join(where)}"
     return {"name": name, "what": what, "alive": alive, "cpu": cpu, "wall": wall, "baseMib": base_kib / 1024,
