@@ -81,6 +81,8 @@ const FileRules& SettingsRules() {
           {"PORT2", Kind::kPort},
           {"Disp_num", Kind::kNumber, 0},
           {"MountLocal"},
+          {"MaxPerIP", Kind::kNumber, 0},
+          {"MaxConnectsPerIP", Kind::kNumber, 0},
           {"SET", Kind::kFlags},
           {"ReceiverAlphabet", Kind::kAlphabet}}},
         {"MONITOR",

@@ -210,6 +210,13 @@ void CMainFrame::OnAccept(tcp::socket socket) {
   boost::system::error_code error;
   const tcp::endpoint remote = socket.remote_endpoint(error);
   if (error) return;
+  // Refused before an entry is made: a flood from one address costs an accept and a close.
+  addressLimits_.SetLimits(gybl_.settings.maxPerIp, gybl_.settings.maxConnectsPerIp);
+  const bool counted = addressLimits_.Enabled();
+  if (counted && !AdmitAddress(remote.address())) {
+    socket.close(error);
+    return;
+  }
   socket.non_blocking(true, error);
   socket.set_option(tcp::no_delay(true), error);  // corrections go out as soon as they arrive
 
@@ -220,13 +227,24 @@ void CMainFrame::OnAccept(tcp::socket socket) {
 
   const auto fd = static_cast<uint32_t>(socket.native_handle());
   auto connection = std::make_shared<SocketConnection>(std::move(socket), fd, queueBound_);
+  connection->address = ntohl(peer.sin_addr.s_addr);
+  connection->addressCounted = counted;
   if (gybl_.Accept(fd, peer) == 0) {
+    if (counted) addressLimits_.Release(connection->address, limitClock_());
     connection->socket.close(error);
     return;
   }
   connections_[fd] = connection;
   if (ClientEntry* entry = FindClient(gybl_.clientTable, fd)) entry->connection = connection;
   StartRead(connection);
+}
+
+bool CMainFrame::AdmitAddress(const asio::ip::address& address) {
+  const uint32_t key = address.is_v4() ? address.to_v4().to_uint() : 0;
+  const AddressLimits::Decision decision = addressLimits_.Admit(key, limitClock_());
+  if (decision.verdict == AddressLimits::Verdict::kAdmitted) return true;
+  if (decision.report) gybl_.Log(AddressRefusalText(address.to_string(), decision), kLogRed);
+  return false;
 }
 
 void CMainFrame::StartRead(const std::shared_ptr<SocketConnection>& connection) {
@@ -384,6 +402,7 @@ void CMainFrame::CloseSocket(uint32_t socket) {
   const std::shared_ptr<SocketConnection> connection = it->second;
   connections_.erase(it);
   connection->closed = true;
+  if (connection->addressCounted) addressLimits_.Release(connection->address, limitClock_());
   // A last attempt for what still waits (a refusal reply, say); whatever the kernel does not take
   // now is dropped with the connection.
   int error = 0;

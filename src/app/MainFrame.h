@@ -11,6 +11,7 @@
 #include <unordered_map>
 
 #include "app/KavroGyBl.h"
+#include "core/AddressLimits.h"
 #include "core/RequestClassifier.h"
 #include "core/WriteQueue.h"
 
@@ -38,6 +39,8 @@ class CMainFrame : public SocketLayer {
   // Bytes waiting in a connection's write queue.
   size_t QueuedBytes(uint32_t socket) const;
   void SetQueueBound(size_t bound) { queueBound_ = bound; }
+  // The time the per-address limits count with; tests set their own.
+  void SetLimitClock(std::function<AddressLimits::TimePoint()> now) { limitClock_ = std::move(now); }
 
   // Starts the one-second timer (timer 11); each expiry runs OnTick.
   void StartTickTimer();
@@ -52,6 +55,8 @@ class CMainFrame : public SocketLayer {
   std::shared_ptr<Acceptor> OpenListener(const char* name, int port, int backlog, bool reportCode);
   void StartAccept(const std::shared_ptr<Acceptor>& acceptor);
   void OnAccept(boost::asio::ip::tcp::socket socket);
+  // False when the address is over "MaxPerIP" or "MaxConnectsPerIP"; counts the connection otherwise.
+  bool AdmitAddress(const boost::asio::ip::address& address);
   void StartRead(const std::shared_ptr<SocketConnection>& connection);
   // Reads what the readable socket holds into the read area and hands it on.
   void ReadReady(const std::shared_ptr<SocketConnection>& connection);
@@ -74,6 +79,8 @@ class CMainFrame : public SocketLayer {
   bool tickRunning_ = false;
   std::function<void()> tickHandler_;
   size_t queueBound_ = WriteQueue::kDefaultBound;
+  AddressLimits addressLimits_;
+  std::function<AddressLimits::TimePoint()> limitClock_ = [] { return std::chrono::steady_clock::now(); };
   std::string windowTitle_;
   // One read area for every connection: a socket is read only once it is readable and its bytes are
   // handled before the next read, so thousands of idle connections hold no receive memory.

@@ -146,6 +146,8 @@ Settings ReadSettings(const std::string& settingsFile, const std::string& relayF
   s.port2 = file.GetInt("SYSTEMSERVER", "PORT2", s.port2);
   s.dispNum = file.GetInt("SYSTEMSERVER", "Disp_num", s.dispNum);
   s.mountLocal = file.GetString("SYSTEMSERVER", "MountLocal", s.mountLocal);
+  s.maxPerIp = std::max(0, file.GetInt("SYSTEMSERVER", "MaxPerIP", s.maxPerIp));
+  s.maxConnectsPerIp = std::max(0, file.GetInt("SYSTEMSERVER", "MaxConnectsPerIP", s.maxConnectsPerIp));
   s.flags = ParseSetFlags(file.GetString("SYSTEMSERVER", "SET", ""));
   const std::string alphabet = file.GetString("SYSTEMSERVER", "ReceiverAlphabet", "");
   if (IsReceiverAlphabet(alphabet)) s.receiverAlphabet = alphabet;

@@ -84,6 +84,9 @@ struct Settings {
   int port2 = 0;
   int dispNum = 1000;
   std::string mountLocal = "CHN";
+  // Limits per client address against floods; 0 = no limit.
+  int maxPerIp = 0;          // "MaxPerIP": connections open at once
+  int maxConnectsPerIp = 0;  // "MaxConnectsPerIP": new connections a minute
   // Symbol order of the coded receiver field in agent texts (a permutation of the Base64 symbols).
   std::string receiverAlphabet = kDefaultReceiverAlphabet;
   OptionFlags flags;

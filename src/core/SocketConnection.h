@@ -17,4 +17,6 @@ class SocketConnection {
   WriteQueue queue;
   bool closed = false;
   bool writeWaiting = false;
+  bool addressCounted = false;  // counted by the per-address limits, released on close
+  uint32_t address = 0;         // the peer's IPv4 address, host order
 };

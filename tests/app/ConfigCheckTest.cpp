@@ -71,6 +71,8 @@ const std::vector<Case> kSettingsCases = {
     {"OpenMonitorWithoutPassword", "[MONITOR]\nPASSWORD=\nBIND=0.0.0.0\n[SQL]\nPORT=x\n",
      "F:3: BIND: \"0.0.0.0\" needs a PASSWORD; without one the monitor is not started\n"
      "F:5: PORT: \"x\" is not a number; the default is used\n"},
+    {"AddressLimits", "[SYSTEMSERVER]\nMaxPerIP=3\nMaxConnectsPerIP=-1\n",
+     "F:3: MaxConnectsPerIP: -1 is below 0\n"},
     {"OpenMonitorWithPassword", "[MONITOR]\nBIND=::\nPASSWORD=secret\n", ""},
     {"LongestText", "[SYSTEM]\nNAME=" + std::string(259, 'n') + "\n", ""},
     {"LongerText", "[SYSTEM]\nNAME=" + std::string(260, 'n') + "\n",

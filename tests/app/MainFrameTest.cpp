@@ -267,3 +267,70 @@ TEST_F(MainFrameTest, HardSendErrorIsLoggedAndClosedByTheTickNotAtOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+int CountLines(const std::vector<std::string>& lines, const std::string& text) {
+  int n = 0;
+  for (const auto& l : lines) n += l == text;
+  return n;
+}
+
+}  // namespace
+
+// Over "MaxPerIP" a connection is closed on accept without an entry, logged once a minute; the
+// connections within the limit go on being served, and a close makes room again.
+TEST_F(MainFrameTest, ConnectionOverTheAddressLimitIsClosedAtOnceAndOthersServed) {
+  gybl.settings.maxPerIp = 2;
+  ASSERT_EQ(frame.StartService(), 1);
+  const int rover = Client();
+  const int source = Client();
+  ASSERT_TRUE(WaitForEntries(2));
+  const std::string refusal = "127.0.0.1 refused: more than 2 connections at once (MaxPerIP)";
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const int over = Client();
+    std::string got;
+    EXPECT_TRUE(RunUntil(io, [&] { return !ReadAvailable(over, got); })) << attempt;
+    EXPECT_EQ(got, "");
+    EXPECT_EQ(gybl.clientTable.size(), 2u);
+  }
+  EXPECT_EQ(CountLines(monitor.lines, refusal), 1);
+
+  ASSERT_TRUE(SendAll(rover, "GET /A HTTP/1.0\r\n\r\n"));
+  ASSERT_TRUE(RunUntil(io, [&] { return handlers.gets.size() == 1; }));
+  ASSERT_TRUE(SendAll(source, "VORAN,SRC\r\n"));
+  ASSERT_TRUE(RunUntil(io, [&] { return handlers.source != 0; }));
+  ASSERT_TRUE(SendAll(source, "corrections"));
+  std::string got;
+  EXPECT_TRUE(RunUntil(io, [&] {
+    ReadAvailable(rover, got);
+    return got == "corrections";
+  }));
+
+  close(rover);
+  ASSERT_TRUE(WaitForEntries(1));
+  Client();
+  EXPECT_TRUE(WaitForEntries(2));
+}
+
+// "MaxConnectsPerIP" counts new connections in a minute of the frame's clock, not open ones.
+TEST_F(MainFrameTest, ConnectRateLimitFollowsTheClock) {
+  auto now = AddressLimits::TimePoint{} + std::chrono::hours(1);
+  frame.SetLimitClock([&now] { return now; });
+  gybl.settings.maxConnectsPerIp = 2;
+  ASSERT_EQ(frame.StartService(), 1);
+  for (int n = 0; n < 2; ++n) {
+    const int fd = Client();
+    ASSERT_TRUE(WaitForEntries(1));
+    close(fd);
+    clients.pop_back();
+    ASSERT_TRUE(WaitForEntries(0));
+  }
+  const int over = Client();
+  std::string ignored;
+  EXPECT_TRUE(RunUntil(io, [&] { return !ReadAvailable(over, ignored); }));
+  EXPECT_EQ(CountLines(monitor.lines, "127.0.0.1 refused: more than 2 connections a minute (MaxConnectsPerIP)"), 1);
+  now += std::chrono::seconds(60);
+  Client();
+  EXPECT_TRUE(WaitForEntries(1));
+}

@@ -73,6 +73,15 @@ TEST_F(SettingsTest, DatabaseTimeAndQueueLimitsStayPositive) {
   }
 }
 
+TEST_F(SettingsTest, AddressLimitsAreOffUnlessSetAndNeverNegative) {
+  for (const auto& [text, perIp, perMinute] : std::vector<std::tuple<std::string, int, int>>{
+           {"", 0, 0}, {"MaxPerIP=3\nMaxConnectsPerIP=60\n", 3, 60}, {"maxperip=-2\nMAXCONNECTSPERIP=-1\n", 0, 0}}) {
+    const Settings s = ReadWith("[SYSTEMSERVER]\nPORT=7000\n" + text);
+    EXPECT_EQ(s.maxPerIp, perIp) << text;
+    EXPECT_EQ(s.maxConnectsPerIp, perMinute) << text;
+  }
+}
+
 TEST_F(SettingsTest, SetDigitsMapToFlagsInOrder) {
   const OptionFlags one = ParseSetFlags("1");
   EXPECT_EQ(FormatSetFlags(one), "10000000000000000000");
