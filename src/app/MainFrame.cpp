@@ -304,8 +304,8 @@ void CMainFrame::OnRead(const std::shared_ptr<SocketConnection>& connection,
   }
   if (connection->closed) return;
   if (more) {
-    // A full read may have left bytes behind, and the readiness signal fires only for new data:
-    // read again after the other ready handlers had their turn.
+    // A full read may have left bytes behind: read again after the other ready handlers had their
+    // turn, rather than waiting for a readiness the socket already has.
     asio::post(io_, [this, connection] {
       if (!connection->closed) ReadReady(connection);
     });
