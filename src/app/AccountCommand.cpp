@@ -1,8 +1,13 @@
 #include "app/AccountCommand.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <cstring>
 #include <memory>
 
 #include "app/ProgramLayout.h"
@@ -11,6 +16,7 @@
 #include "db/AdoSqlite.h"
 #include "db/LocalSchema.h"
 #include "db/ServerSchema.h"
+#include "db/TableCsv.h"
 
 namespace {
 
@@ -24,7 +30,83 @@ constexpr const char* kUsage =
     "                                      [--area NAME] [--serial SN]\n"
     "       KavroServer --dir DIR user list [SEARCH]\n"
     "       KavroServer --dir DIR user delete NAME\n"
-    "       KavroServer --dir DIR user reset-time NAME\n";
+    "       KavroServer --dir DIR user reset-time NAME\n"
+    "       KavroServer --dir DIR user export accounts|areas FILE|-\n"
+    "       KavroServer --dir DIR user import accounts|areas FILE|- [--dry-run]\n";
+
+// The largest file an import reads.
+constexpr size_t kMaxImportBytes = 64u << 20;
+
+// "user export" and "user import": which table, which file ("-": standard output or input).
+struct CsvCommand {
+  bool import = false;
+  bool dryRun = false;
+  CsvTable table = CsvTable::kAccounts;
+  std::string file;
+};
+
+// False when the words are no export or import; otherwise true, with error set when they are wrong.
+bool ParseCsvCommand(const std::vector<std::string>& words, CsvCommand& command, std::string& error) {
+  if (words.empty() || (words[0] != "export" && words[0] != "import")) return false;
+  command.import = words[0] == "import";
+  const bool dryRun = command.import && words.size() == 4 && words[3] == "--dry-run";
+  if ((words.size() != 3 && !dryRun) || (words[1] != "accounts" && words[1] != "areas")) {
+    error = words[0] + " needs accounts or areas and a FILE (- for standard " +
+            (command.import ? "input)" : "output)");
+    return true;
+  }
+  command.dryRun = dryRun;
+  command.table = words[1] == "accounts" ? CsvTable::kAccounts : CsvTable::kAreas;
+  command.file = words[2];
+  return true;
+}
+
+// The whole file, or standard input for "-"; false with the reason in error.
+bool ReadInput(const std::string& file, std::string& text, std::string& error) {
+  FILE* in = file == "-" ? stdin : std::fopen(file.c_str(), "rb");
+  if (in == nullptr) {
+    error = "cannot read " + file + ": " + std::strerror(errno);
+    return false;
+  }
+  char buffer[65536];
+  size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0 && text.size() <= kMaxImportBytes) {
+    text.append(buffer, got);
+  }
+  const bool failed = std::ferror(in) != 0;
+  if (in != stdin) std::fclose(in);
+  if (failed) error = "cannot read " + file;
+  if (text.size() > kMaxImportBytes) error = file + " is larger than 64 MiB";
+  return error.empty();
+}
+
+// Writes the text to the file, readable by its owner only (the accounts hold passwords), or to out.
+bool WriteOutput(const std::string& file, const std::string& text, FILE* out, std::string& error) {
+  if (file == "-") {
+    if (std::fwrite(text.data(), 1, text.size(), out) == text.size() && std::fflush(out) == 0) return true;
+    error = "cannot write the standard output";
+    return false;
+  }
+  const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  bool ok = fd >= 0;
+  for (size_t done = 0; ok && done < text.size();) {
+    const ssize_t wrote = write(fd, text.data() + done, text.size() - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    ok = wrote > 0;
+    if (ok) done += static_cast<size_t>(wrote);
+  }
+  if (!ok) error = "cannot write " + file + ": " + std::strerror(errno);
+  if (fd >= 0 && close(fd) != 0 && ok) {
+    error = "cannot write " + file + ": " + std::strerror(errno);
+    ok = false;
+  }
+  return ok;
+}
+
+void PrintNames(FILE* out, const char* what, const std::vector<std::string>& names) {
+  std::fprintf(out, "%s %zu%s\n", what, names.size(), names.empty() ? "" : ":");
+  for (const std::string& name : names) std::fprintf(out, "  %s\n", name.c_str());
+}
 
 bool ParseNumber(const std::string& text, int& value) {
   const char* end = text.data() + text.size();
@@ -97,12 +179,39 @@ std::unique_ptr<Ado_InterFacce> OpenServer(const Settings& s, std::chrono::secon
   return server;
 }
 
+int RunCsvCommand(Ado_InterFacce& db, AccountBackend backend, const CsvCommand& command,
+                  const std::string& input, FILE* out, FILE* err) {
+  std::string error;
+  if (!command.import) {
+    std::string text;
+    if (!ExportTableCsv(db, backend, command.table, text, error) ||
+        !WriteOutput(command.file, text, out, error)) {
+      std::fprintf(err, "KavroServer: %s\n", error.c_str());
+      return 1;
+    }
+    return 0;
+  }
+  const CsvImportReport report = ImportTableCsv(db, backend, command.table, input, command.dryRun);
+  if (report.ok() || command.dryRun) {
+    PrintNames(out, "added", report.added);
+    PrintNames(out, "updated", report.updated);
+    std::fprintf(out, "unchanged %zu\n", report.unchanged);
+  }
+  for (const std::string& line : report.errors) std::fprintf(err, "KavroServer: %s\n", line.c_str());
+  if (command.dryRun) {
+    std::fprintf(out, "dry run: nothing changed\n");
+  } else if (!report.ok()) {
+    std::fprintf(err, "KavroServer: nothing imported\n");
+  }
+  return report.ok() ? 0 : 1;
+}
+
 }  // namespace
 
 bool ParseAccountCommand(const std::vector<std::string>& words, AccountRequest& request, std::string& error) {
   using Kind = AccountRequest::Kind;
   if (words.empty()) {
-    error = "user needs a command: add, list, delete or reset-time";
+    error = "user needs a command: add, list, delete, reset-time, export or import";
     return false;
   }
   const std::string& command = words[0];
@@ -160,7 +269,18 @@ int RunAccountCommand(const std::string& programDirectory, const std::vector<std
                       FILE* err) {
   AccountRequest request;
   std::string error;
-  if (!ParseAccountCommand(words, request, error)) {
+  CsvCommand csv;
+  const bool csvCommand = ParseCsvCommand(words, csv, error);
+  if (csvCommand && !error.empty()) {
+    std::fprintf(err, "KavroServer: %s\n%s", error.c_str(), kUsage);
+    return 2;
+  }
+  std::string input;
+  if (csvCommand && csv.import && !ReadInput(csv.file, input, error)) {
+    std::fprintf(err, "KavroServer: %s\n", error.c_str());
+    return 1;
+  }
+  if (!csvCommand && !ParseAccountCommand(words, request, error)) {
     std::fprintf(err, "KavroServer: %s\n%s", error.c_str(), kUsage);
     return 2;
   }
@@ -174,8 +294,10 @@ int RunAccountCommand(const std::string& programDirectory, const std::vector<std
                  server ? "SQL server" : (programDirectory + kUserDatabaseFile).c_str());
     return 1;
   }
+  const AccountBackend backend = server ? AccountBackend::kServer : AccountBackend::kLocal;
+  if (csvCommand) return RunCsvCommand(*connection, backend, csv, input, out, err);
   AccountAdmin admin(
-      server ? AccountBackend::kServer : AccountBackend::kLocal,
+      backend,
       [&connection](const std::string& sql, const SqlParams& params, const std::vector<std::string>& columns,
                     std::vector<Ado_Row>& rows) { return connection->Select(sql, params, columns, rows); });
   const AccountResult result = admin.Run(request);

@@ -5,6 +5,8 @@
 //   KavroServer --dir DIR user list [SEARCH]
 //   KavroServer --dir DIR user delete NAME
 //   KavroServer --dir DIR user reset-time NAME
+//   KavroServer --dir DIR user export accounts|areas FILE|-
+//   KavroServer --dir DIR user import accounts|areas FILE|- [--dry-run]
 // It works on the back end the settings file selects (the server database when SQL UseSQL is 1, else
 // the local file) beside a caster running on the same directory: it takes no single-instance lock and
 // starts no service.

@@ -31,7 +31,9 @@ void PrintUsage() {
       "              [--valid-until YYYYMMDD] [--area NAME] [--serial SN]\n"
       "  KavroServer [--dir DIR] user list [SEARCH]\n"
       "  KavroServer [--dir DIR] user delete NAME\n"
-      "  KavroServer [--dir DIR] user reset-time NAME");
+      "  KavroServer [--dir DIR] user reset-time NAME\n"
+      "  KavroServer [--dir DIR] user export accounts|areas FILE|-\n"
+      "  KavroServer [--dir DIR] user import accounts|areas FILE|- [--dry-run]");
 }
 
 std::string ExecutableDirectory() {

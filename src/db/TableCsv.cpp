@@ -22,8 +22,8 @@ struct Column {
 
 struct Layout {
   const char* table;
-  const char* order;     // the column giving the order rows were added in
-  const char* otherKey;  // the key's name on the other back end
+  const char* order;                      // the column giving the order rows were added in
+  const char* otherKey;                   // the key's name on the other back end
   std::vector<Column> columns;            // columns[0] is the key
   std::vector<const char*> otherColumns;  // columns only the other back end's table has
 };
@@ -36,31 +36,48 @@ constexpr size_t kTextBytes = 255;
 
 const Layout& LayoutOf(AccountBackend backend, CsvTable table) {
   using K = Kind;
-  static const Layout kLocalAccounts{
-      "USERPASSWORD",
-      "rowid",
-      "UserName",
-      {{"UserUser", K::kText, ""},       {"USERPASSWORD", K::kText, ""},   {"PUSERTIME", K::kInteger, "0"},
-       {"USERTIME", K::kInteger, "0"},   {"PUSEDATA", K::kInteger, "0"},   {"USERLX", K::kInteger, "0"},
-       {"Measure_unit", K::kText, ""},   {"Contact_person", K::kText, ""}, {"Telephone", K::kText, ""},
-       {"ScopeName", K::kText, ""},      {kSnapshot, K::kInteger, "0"},    {"SN_YES", K::kInteger, "0"},
-       {"SN", K::kText, ""},             {"EMAIL", K::kText, ""}},
-      {"GLName"}};
-  static const Layout kServerAccounts{
-      "SER_UserDB",
-      "ID",
-      "UserUser",
-      {{"UserName", K::kText, ""},       {"GLName", K::kText, ""},         {"USERPASSWORD", K::kText, ""},
-       {"PUSERTIME", K::kInteger, "0"},  {"USERTIME", K::kInteger, "0"},   {"PUSEDATA", K::kInteger, "0"},
-       {"USERLX", K::kInteger, "0"},     {"Measure_unit", K::kText, ""},   {"Contact_person", K::kText, ""},
-       {"Telephone", K::kText, ""},      {"ScopeName", K::kText, ""},      {"SN", K::kText, ""},
-       {"EMAIL", K::kText, ""},          {"SN_YES", K::kInteger, "0"},     {kSnapshot, K::kInteger, "0"}},
-      {}};
+  static const Layout kLocalAccounts{"USERPASSWORD",
+                                     "rowid",
+                                     "UserName",
+                                     {{"UserUser", K::kText, ""},
+                                      {"USERPASSWORD", K::kText, ""},
+                                      {"PUSERTIME", K::kInteger, "0"},
+                                      {"USERTIME", K::kInteger, "0"},
+                                      {"PUSEDATA", K::kInteger, "0"},
+                                      {"USERLX", K::kInteger, "0"},
+                                      {"Measure_unit", K::kText, ""},
+                                      {"Contact_person", K::kText, ""},
+                                      {"Telephone", K::kText, ""},
+                                      {"ScopeName", K::kText, ""},
+                                      {kSnapshot, K::kInteger, "0"},
+                                      {"SN_YES", K::kInteger, "0"},
+                                      {"SN", K::kText, ""},
+                                      {"EMAIL", K::kText, ""}},
+                                     {"GLName"}};
+  static const Layout kServerAccounts{"SER_UserDB",
+                                      "ID",
+                                      "UserUser",
+                                      {{"UserName", K::kText, ""},
+                                       {"GLName", K::kText, ""},
+                                       {"USERPASSWORD", K::kText, ""},
+                                       {"PUSERTIME", K::kInteger, "0"},
+                                       {"USERTIME", K::kInteger, "0"},
+                                       {"PUSEDATA", K::kInteger, "0"},
+                                       {"USERLX", K::kInteger, "0"},
+                                       {"Measure_unit", K::kText, ""},
+                                       {"Contact_person", K::kText, ""},
+                                       {"Telephone", K::kText, ""},
+                                       {"ScopeName", K::kText, ""},
+                                       {"SN", K::kText, ""},
+                                       {"EMAIL", K::kText, ""},
+                                       {"SN_YES", K::kInteger, "0"},
+                                       {kSnapshot, K::kInteger, "0"}},
+                                      {}};
   // A new work area has a zero rectangle and no parameters.
   static const std::vector<Column> kAreaColumns = {
-      {"Name", K::kText, ""}, {"B1", K::kReal, "0"}, {"B2", K::kReal, "0"}, {"L1", K::kReal, "0"},
-      {"L2", K::kReal, "0"},  {"DX", K::kReal, ""},  {"DY", K::kReal, ""},  {"DZ", K::kReal, ""},
-      {"RX", K::kReal, ""},   {"RY", K::kReal, ""},  {"RZ", K::kReal, ""},  {"SF", K::kReal, ""},
+      {"Name", K::kText, ""},       {"B1", K::kReal, "0"}, {"B2", K::kReal, "0"}, {"L1", K::kReal, "0"},
+      {"L2", K::kReal, "0"},        {"DX", K::kReal, ""},  {"DY", K::kReal, ""},  {"DZ", K::kReal, ""},
+      {"RX", K::kReal, ""},         {"RY", K::kReal, ""},  {"RZ", K::kReal, ""},  {"SF", K::kReal, ""},
       {"UseSeven", K::kInteger, ""}};
   static const Layout kLocalAreas = [] {
     Layout layout{"Scope", "rowid", "Name", kAreaColumns, {}};
@@ -231,8 +248,8 @@ bool ReadRows(Ado_InterFacce& db, const Layout& layout, std::vector<Row>& rows) 
   std::string list;
   for (const std::string& name : names) list += (list.empty() ? "" : ", ") + name;
   std::vector<Ado_Row> found;
-  if (db.Select(StrFormat("select %s from %s order by %s", list.c_str(), layout.table, layout.order), {}, names,
-                found) == 0) {
+  if (db.Select(StrFormat("select %s from %s order by %s", list.c_str(), layout.table, layout.order), {},
+                names, found) == 0) {
     return false;
   }
   for (const Ado_Row& adoRow : found) {
@@ -292,8 +309,8 @@ void Plan(CsvTable table, const Layout& layout, const std::vector<CsvRecord>& re
   for (size_t r = 1; r < records.size(); ++r) {
     const CsvRecord& record = records[r];
     if (record.fields.size() != columns.size()) {
-      report.errors.push_back(LineError(
-          record.line, StrFormat("%zu fields where the header has %zu", record.fields.size(), columns.size())));
+      report.errors.push_back(LineError(record.line, StrFormat("%zu fields where the header has %zu",
+                                                               record.fields.size(), columns.size())));
       continue;
     }
     Row given(count);
@@ -313,8 +330,9 @@ void Plan(CsvTable table, const Layout& layout, const std::vector<CsvRecord>& re
     }
     const std::string& key = given[0];
     if (const auto [at, fresh] = seen.emplace(key, record.line); !fresh) {
-      report.errors.push_back(LineError(
-          record.line, StrFormat("%s '%s' repeats line %zu", layout.columns[0].name, key.c_str(), at->second)));
+      report.errors.push_back(
+          LineError(record.line,
+                    StrFormat("%s '%s' repeats line %zu", layout.columns[0].name, key.c_str(), at->second)));
       continue;
     }
     const auto found = byKey.find(key);
@@ -369,8 +387,8 @@ bool Write(Ado_InterFacce& db, const Layout& layout, const Change& change) {
     for (size_t c = 1; c < layout.columns.size(); ++c) {
       if (!change.set[c]) continue;
       params.push_back(Param(change.row[c], layout.columns[c].kind));
-      assignments += StrFormat("%s%s = $%zu", assignments.empty() ? "" : ", ", layout.columns[c].name,
-                               params.size());
+      assignments +=
+          StrFormat("%s%s = $%zu", assignments.empty() ? "" : ", ", layout.columns[c].name, params.size());
     }
     params.push_back(change.row[0]);
     sql = StrFormat("update %s set %s where %s = $%zu", layout.table, assignments.c_str(),
@@ -394,8 +412,8 @@ bool ExportTableCsv(Ado_InterFacce& db, AccountBackend backend, CsvTable table, 
   return true;
 }
 
-CsvImportReport ImportTableCsv(Ado_InterFacce& db, AccountBackend backend, CsvTable table, std::string_view csv,
-                               bool dryRun) {
+CsvImportReport ImportTableCsv(Ado_InterFacce& db, AccountBackend backend, CsvTable table,
+                               std::string_view csv, bool dryRun) {
   CsvImportReport report;
   std::vector<CsvRecord> records;
   std::string error;

@@ -30,5 +30,5 @@ bool ExportTableCsv(Ado_InterFacce& db, AccountBackend backend, CsvTable table, 
 // (a new row then gets the value a new account or work area gets). The other back end's name of the
 // key is taken as the key, and columns only the other back end's table has are passed over, so that a
 // file moves between back ends.
-CsvImportReport ImportTableCsv(Ado_InterFacce& db, AccountBackend backend, CsvTable table, std::string_view csv,
-                               bool dryRun);
+CsvImportReport ImportTableCsv(Ado_InterFacce& db, AccountBackend backend, CsvTable table,
+                               std::string_view csv, bool dryRun);

@@ -1,11 +1,11 @@
 // The CSV reader on quoting, line ends, a byte-order mark, fields over several lines and broken input;
 // the writer's quoting, read back by the reader.
-#include "core/Csv.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "core/Csv.h"
 
 // Records as gtest prints them in a failure.
 void PrintTo(const CsvRecord& record, std::ostream* out) {
@@ -39,8 +39,14 @@ TEST(CsvTest, ReadsRecordsAndNamesTheLineOfAFault) {
       {"blanks kept", " a , b \n", {{1, {" a ", " b "}}}, nullptr},
       {"nothing", "", {}, nullptr},
       {"quote never closed", "a\n\"b,\nc\n", {}, "line 2: a quoted field is not closed"},
-      {"text after the closing quote", "a\n\"b\"x,c\n", {}, "line 2: text after the closing quote of a field"},
-      {"quote inside a plain field", "a\nb\"c\n", {}, "line 2: a quote inside a field that does not begin with one"},
+      {"text after the closing quote",
+       "a\n\"b\"x,c\n",
+       {},
+       "line 2: text after the closing quote of a field"},
+      {"quote inside a plain field",
+       "a\nb\"c\n",
+       {},
+       "line 2: a quote inside a field that does not begin with one"},
       {"lone carriage return", "a\rb\n", {}, "line 1: a carriage return outside quotes without a line feed"},
   };
   for (const ReadCase& c : cases) {
@@ -58,9 +64,12 @@ TEST(CsvTest, ReadsRecordsAndNamesTheLineOfAFault) {
 
 TEST(CsvTest, WriterQuotesOnlyWhatNeedsItAndReadsBack) {
   const std::pair<std::string, std::string> fields[] = {
-      {"plain", "plain"},         {"", ""},
-      {"a,b", "\"a,b\""},         {"say \"hi\"", "\"say \"\"hi\"\"\""},
-      {"two\nlines", "\"two\nlines\""}, {"cr\r", "\"cr\r\""},
+      {"plain", "plain"},
+      {"", ""},
+      {"a,b", "\"a,b\""},
+      {"say \"hi\"", "\"say \"\"hi\"\"\""},
+      {"two\nlines", "\"two\nlines\""},
+      {"cr\r", "\"cr\r\""},
       {"测试 1", "测试 1"},
   };
   std::vector<std::string> all;

@@ -1,8 +1,6 @@
 // The account and work-area tables as CSV on both back ends: a round trip through an empty database
 // keeps every column and gives the same file, a dry run changes nothing, a partial file changes only
 // its columns, and a bad line is reported with its number while nothing is imported.
-#include "db/TableCsv.h"
-
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -12,6 +10,7 @@
 #include "db/DbTestSupport.h"
 #include "db/LocalSchema.h"
 #include "db/ServerSchema.h"
+#include "db/TableCsv.h"
 
 namespace {
 
@@ -61,16 +60,28 @@ class TableCsvTest : public dbtest::BackendTest {
   // exact reals and unset parameters.
   void Fill() {
     AccountAdmin admin = Admin();
-    ASSERT_TRUE(admin.Add({.name = "a,b", .password = "p\"w", .allowedSeconds = 3600, .usedSeconds = 700,
-                           .validUntil = 20301231, .deniedServices = 0x24, .organisation = "Survey \"Co\", 测绘",
-                           .contact = "李雷", .telephone = "+86 10", .area = "北区, \"A\"", .serialBinding = 1,
-                           .serial = "SN-42", .email = "li@example.com"})
+    ASSERT_TRUE(admin
+                    .Add({.name = "a,b",
+                          .password = "p\"w",
+                          .allowedSeconds = 3600,
+                          .usedSeconds = 700,
+                          .validUntil = 20301231,
+                          .deniedServices = 0x24,
+                          .organisation = "Survey \"Co\", 测绘",
+                          .contact = "李雷",
+                          .telephone = "+86 10",
+                          .area = "北区, \"A\"",
+                          .serialBinding = 1,
+                          .serial = "SN-42",
+                          .email = "li@example.com"})
                     .ok());
     ASSERT_TRUE(admin.Add({.name = "测试用户", .password = "密码 1"}).ok());
     ASSERT_TRUE(admin.Add({.name = "say \"hi\"", .password = "x"}).ok());
     const char* table = Server() ? "SER_UserDB" : "USERPASSWORD";
     const char* key = Server() ? "UserName" : "UserUser";
-    ASSERT_EQ(db->Execute(std::string("update ") + table + " set USERTIME_LAST = 500 where " + key + " = 'a,b'"), 1);
+    ASSERT_EQ(
+        db->Execute(std::string("update ") + table + " set USERTIME_LAST = 500 where " + key + " = 'a,b'"),
+        1);
     if (Server()) {
       ASSERT_EQ(db->Execute("update SER_UserDB set GLName = 'team, east'"), 1);
     }
@@ -78,10 +89,11 @@ class TableCsvTest : public dbtest::BackendTest {
     ASSERT_EQ(db->Execute(std::string("insert into ") + areas +
                               " (Name, B1, B2, L1, L2, DX, DY, DZ, RX, RY, RZ, SF, UseSeven, UseUndulation) "
                               "values ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14)",
-                          {"北区, \"A\"", 30.123456789012, 31.0, 114.5, 113.5, -12.25, 0.1, 3.0, 1e-7, -0.5, 2.0,
-                           4.25, 1, 0}),
+                          {"北区, \"A\"", 30.123456789012, 31.0, 114.5, 113.5, -12.25, 0.1, 3.0, 1e-7, -0.5,
+                           2.0, 4.25, 1, 0}),
               1);
-    ASSERT_EQ(db->Execute(std::string("insert into ") + areas + " (Name, B1, B2, L1, L2) values ('empty', 0, 0, 0, 0)"),
+    ASSERT_EQ(db->Execute(std::string("insert into ") + areas +
+                          " (Name, B1, B2, L1, L2) values ('empty', 0, 0, 0, 0)"),
               1);
   }
 
@@ -95,27 +107,30 @@ TEST_P(TableCsvTest, RoundTripThroughAnEmptyDatabaseGivesTheSameFile) {
   Fill();
   const std::string accounts = Export(*db, CsvTable::kAccounts), areas = Export(*db, CsvTable::kAreas);
   const std::string accountHeader =
-      Server() ? "UserName,GLName,USERPASSWORD,PUSERTIME,USERTIME,PUSEDATA,USERLX,Measure_unit,Contact_person,"
-                 "Telephone,ScopeName,SN,EMAIL,SN_YES,USERTIME_LAST\r\n"
-               : "UserUser,USERPASSWORD,PUSERTIME,USERTIME,PUSEDATA,USERLX,Measure_unit,Contact_person,Telephone,"
-                 "ScopeName,USERTIME_LAST,SN_YES,SN,EMAIL\r\n";
+      Server()
+          ? "UserName,GLName,USERPASSWORD,PUSERTIME,USERTIME,PUSEDATA,USERLX,Measure_unit,Contact_person,"
+            "Telephone,ScopeName,SN,EMAIL,SN_YES,USERTIME_LAST\r\n"
+          : "UserUser,USERPASSWORD,PUSERTIME,USERTIME,PUSEDATA,USERLX,Measure_unit,Contact_person,Telephone,"
+            "ScopeName,USERTIME_LAST,SN_YES,SN,EMAIL\r\n";
   EXPECT_EQ(accounts.substr(0, accountHeader.size()), accountHeader);
   const std::string first =
-      Server() ? "\"a,b\",\"team, east\",\"p\"\"w\",3600,700,20301231,36,\"Survey \"\"Co\"\", 测绘\",李雷,+86 10,"
-                 "\"北区, \"\"A\"\"\",SN-42,li@example.com,1,500\r\n"
-               : "\"a,b\",\"p\"\"w\",3600,700,20301231,36,\"Survey \"\"Co\"\", 测绘\",李雷,+86 10,"
-                 "\"北区, \"\"A\"\"\",500,1,SN-42,li@example.com\r\n";
+      Server()
+          ? "\"a,b\",\"team, east\",\"p\"\"w\",3600,700,20301231,36,\"Survey \"\"Co\"\", 测绘\",李雷,+86 10,"
+            "\"北区, \"\"A\"\"\",SN-42,li@example.com,1,500\r\n"
+          : "\"a,b\",\"p\"\"w\",3600,700,20301231,36,\"Survey \"\"Co\"\", 测绘\",李雷,+86 10,"
+            "\"北区, \"\"A\"\"\",500,1,SN-42,li@example.com\r\n";
   EXPECT_EQ(accounts.substr(accountHeader.size(), first.size()), first);
-  const std::string area = Server() ? "\"北区, \"\"A\"\"\",30.123456789012,31,114.5,113.5,-12.25,0.1,3,1e-07,-0.5,2,4.25,1,0\r\n"
-                                    : "\"北区, \"\"A\"\"\",30.123456789012,31,114.5,113.5,-12.25,0.1,3,1e-07,-0.5,2,4.25,1,,0\r\n";
+  const std::string area =
+      Server() ? "\"北区, \"\"A\"\"\",30.123456789012,31,114.5,113.5,-12.25,0.1,3,1e-07,-0.5,2,4.25,1,0\r\n"
+               : "\"北区, \"\"A\"\"\",30.123456789012,31,114.5,113.5,-12.25,0.1,3,1e-07,-0.5,2,4.25,1,,0\r\n";
   EXPECT_NE(areas.find(area), std::string::npos) << areas;
   EXPECT_NE(areas.find(Server() ? "\r\nempty,0,0,0,0,,,,,,,,,\r\n" : "\r\nempty,0,0,0,0,,,,,,,,,,\r\n"),
             std::string::npos)
       << "unset parameters stay unset: " << areas;
 
   auto target = EmptyDatabase();
-  for (const auto& [table, csv, count] : {std::tuple{CsvTable::kAccounts, accounts, 3u},
-                                           std::tuple{CsvTable::kAreas, areas, 2u}}) {
+  for (const auto& [table, csv, count] :
+       {std::tuple{CsvTable::kAccounts, accounts, 3u}, std::tuple{CsvTable::kAreas, areas, 2u}}) {
     const CsvImportReport report = ImportTableCsv(*target, Kind(), table, csv, false);
     ASSERT_TRUE(report.ok()) << report.errors.front();
     EXPECT_EQ(report.added.size(), count);
@@ -152,7 +167,8 @@ TEST_P(TableCsvTest, DryRunChangesNothingAndAPartialFileChangesOnlyItsColumns) {
   EXPECT_EQ(fresh.accounts[0], (Account{.name = "fresh", .password = "pw", .usedSeconds = 50}));
   const char* table = Server() ? "SER_UserDB" : "USERPASSWORD";
   const char* key = Server() ? "UserName" : "UserUser";
-  EXPECT_EQ(db->SelectValue(std::string("select USERTIME_LAST from ") + table + " where " + key + " = 'fresh'"), 50)
+  EXPECT_EQ(
+      db->SelectValue(std::string("select USERTIME_LAST from ") + table + " where " + key + " = 'fresh'"), 50)
       << "a new account starts inactive";
 }
 
@@ -169,17 +185,25 @@ TEST_P(TableCsvTest, ABadLineIsReportedWithItsNumberAndNothingIsImported) {
       {CsvTable::kAccounts,
        "UserUser,USERPASSWORD\r\nx,pw\r\n\"two\nlines\",pw\r\nx,pw2\r\n",
        {"line 3: name holds a control character", "line 5: " + key + " 'x' repeats line 2"}},
-      {CsvTable::kAccounts, "UserUser,USERPASSWORD,PUSEDATA\nx,pw,20230230\n",
+      {CsvTable::kAccounts,
+       "UserUser,USERPASSWORD,PUSEDATA\nx,pw,20230230\n",
        {"line 2: last valid day is not a date YYYYMMDD"}},
-      {CsvTable::kAccounts, "UserUser,USERPASSWORD,PUSERTIME\nx,pw,12a\ny,pw,99999999999\n",
-       {"line 2: PUSERTIME: '12a' is not a whole number", "line 3: PUSERTIME: '99999999999' is not a whole number"}},
+      {CsvTable::kAccounts,
+       "UserUser,USERPASSWORD,PUSERTIME\nx,pw,12a\ny,pw,99999999999\n",
+       {"line 2: PUSERTIME: '12a' is not a whole number",
+        "line 3: PUSERTIME: '99999999999' is not a whole number"}},
       {CsvTable::kAccounts, "UserUser,USERPASSWORD\nx\n", {"line 2: 1 fields where the header has 2"}},
-      {CsvTable::kAccounts, "UserUser,Colour,userpassword,USERPASSWORD\n",
+      {CsvTable::kAccounts,
+       "UserUser,Colour,userpassword,USERPASSWORD\n",
        {"line 1: unknown column 'Colour'", "line 1: column 'USERPASSWORD' appears twice"}},
       {CsvTable::kAccounts, "USERPASSWORD\npw\n", {"line 1: no column " + key}},
-      {CsvTable::kAccounts, "UserUser,USERPASSWORD\n\"a,b\",\"pw\n", {"line 2: a quoted field is not closed"}},
+      {CsvTable::kAccounts,
+       "UserUser,USERPASSWORD\n\"a,b\",\"pw\n",
+       {"line 2: a quoted field is not closed"}},
       {CsvTable::kAreas, "Name,UseSeven\nn1,1\nn2,2\n", {"line 3: UseSeven is not 0 or 1"}},
-      {CsvTable::kAreas, "Name,B1,L1\nn1,nan,1\n,1,2\n", {"line 2: B1: 'nan' is not a number", "line 3: name is empty"}},
+      {CsvTable::kAreas,
+       "Name,B1,L1\nn1,nan,1\n,1,2\n",
+       {"line 2: B1: 'nan' is not a number", "line 3: name is empty"}},
   };
   const std::string accounts = Export(*db, CsvTable::kAccounts), areas = Export(*db, CsvTable::kAreas);
   for (const Case& c : cases) {

@@ -3,6 +3,7 @@
 // new server database, and with the server unreachable.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -138,6 +139,44 @@ TEST(AccountCommandBinaryTest, UnreachableServerFailsClearly) {
   const Outcome outcome = RunUser(dir.Directory(), {"list"});
   EXPECT_EQ(outcome.status, 1);
   EXPECT_EQ(outcome.err, "KavroServer: database unreachable (SQL server)\n");
+}
+
+TEST(AccountCommandBinaryTest, ExportsAndImportsCsv) {
+  dbtest::TempDir dir;
+  ASSERT_EQ(RunUser(dir.Directory(), {"add", "a,b", "pw", "--area", "北区"}).status, 0);
+  ASSERT_EQ(RunUser(dir.Directory(), {"add", "测试", "pw2"}).status, 0);
+  const std::string file = dir.File("accounts.csv");
+  ASSERT_EQ(RunUser(dir.Directory(), {"export", "accounts", file}).status, 0);
+  const std::string header =
+      "UserUser,USERPASSWORD,PUSERTIME,USERTIME,PUSEDATA,USERLX,Measure_unit,Contact_person,Telephone,"
+      "ScopeName,USERTIME_LAST,SN_YES,SN,EMAIL\r\n";
+  const std::string exported = header + "\"a,b\",pw,0,0,0,0,,,,北区,0,0,,\r\n测试,pw2,0,0,0,0,,,,,0,0,,\r\n";
+  std::ifstream in(file);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), exported);
+  struct stat info {};
+  ASSERT_EQ(stat(file.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u) << "the file holds passwords";
+
+  const std::string edited = dir.File("edited.csv"), bad = dir.File("bad.csv");
+  std::ofstream(edited) << "UserUser,USERPASSWORD\n\"a,b\",new\n测试,pw2\nnew,pw3\n";
+  std::ofstream(bad) << "UserUser,USERPASSWORD\nok,pw\nbad,pass:word\n";
+  const Outcome dry = RunUser(dir.Directory(), {"import", "accounts", edited, "--dry-run"});
+  EXPECT_EQ(dry.status, 0) << dry.err;
+  EXPECT_EQ(dry.out, "added 1:\n  new\nupdated 1:\n  a,b\nunchanged 1\ndry run: nothing changed\n");
+  const Outcome refused = RunUser(dir.Directory(), {"import", "accounts", bad});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.err, "KavroServer: line 3: password holds \":\"\nKavroServer: nothing imported\n");
+  EXPECT_EQ(RunUser(dir.Directory(), {"export", "accounts", "-"}).out, exported);
+
+  const Outcome done = RunUser(dir.Directory(), {"import", "accounts", edited});
+  EXPECT_EQ(done.status, 0) << done.err;
+  EXPECT_EQ(done.out, "added 1:\n  new\nupdated 1:\n  a,b\nunchanged 1\n");
+  EXPECT_EQ(RunUser(dir.Directory(), {"list"}).out,
+            "a,b\tnew\t0\t0\t0\t0\t\t\t\t北区\t0\t\t\nnew\tpw3\t0\t0\t0\t0\t\t\t\t\t0\t\t\n"
+            "测试\tpw2\t0\t0\t0\t0\t\t\t\t\t0\t\t\n");
+  EXPECT_EQ(RunUser(dir.Directory(), {"export", "areas", "-"}).out,
+            "Name,B1,B2,L1,L2,DX,DY,DZ,RX,RY,RZ,SF,UseSeven,UseSevenEncry,UseUndulation\r\n");
+  EXPECT_EQ(RunUser(dir.Directory(), {"import", "areas"}).status, 2);
 }
 
 }  // namespace
