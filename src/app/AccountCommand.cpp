@@ -179,6 +179,43 @@ std::unique_ptr<Ado_InterFacce> OpenServer(const Settings& s, std::chrono::secon
   return server;
 }
 
+// A connection whose every operation gets the time-out of its own: an import of many rows is many
+// statements, none of which may hang on a frozen server.
+class StatementDeadline : public Ado_InterFacce {
+ public:
+  StatementDeadline(Ado_InterFacce& db, std::chrono::seconds timeout) : db_(db), timeout_(timeout) {}
+
+  using Ado_InterFacce::Execute;
+  using Ado_InterFacce::Select;
+  using Ado_InterFacce::SelectValue;
+
+  int Select(const std::string& sql, const SqlParams& params, const std::vector<std::string>& columns,
+             std::vector<Ado_Row>& rows) override {
+    return Renewed().Select(sql, params, columns, rows);
+  }
+  int SelectValue(const std::string& sql, const SqlParams& params) override {
+    return Renewed().SelectValue(sql, params);
+  }
+  int Execute(const std::string& sql, const SqlParams& params) override {
+    return Renewed().Execute(sql, params);
+  }
+  int ExecuteBatch(const StatementList& statements) override { return Renewed().ExecuteBatch(statements); }
+  int Close() override { return db_.Close(); }
+  int Open(const std::string& connection, const std::string& user, const std::string& password) override {
+    return Renewed().Open(connection, user, password);
+  }
+  bool IsOpen() const override { return db_.IsOpen(); }
+
+ private:
+  Ado_InterFacce& Renewed() {
+    db_.SetDeadline(std::chrono::steady_clock::now() + timeout_);
+    return db_;
+  }
+
+  Ado_InterFacce& db_;
+  std::chrono::seconds timeout_;
+};
+
 int RunCsvCommand(Ado_InterFacce& db, AccountBackend backend, const CsvCommand& command,
                   const std::string& input, FILE* out, FILE* err) {
   std::string error;
@@ -295,7 +332,10 @@ int RunAccountCommand(const std::string& programDirectory, const std::vector<std
     return 1;
   }
   const AccountBackend backend = server ? AccountBackend::kServer : AccountBackend::kLocal;
-  if (csvCommand) return RunCsvCommand(*connection, backend, csv, input, out, err);
+  if (csvCommand) {
+    StatementDeadline limited(*connection, timeout);
+    return RunCsvCommand(limited, backend, csv, input, out, err);
+  }
   AccountAdmin admin(
       backend,
       [&connection](const std::string& sql, const SqlParams& params, const std::vector<std::string>& columns,

@@ -63,15 +63,13 @@ TEST(CsvTest, ReadsRecordsAndNamesTheLineOfAFault) {
 }
 
 TEST(CsvTest, WriterQuotesOnlyWhatNeedsItAndReadsBack) {
-  const std::pair<std::string, std::string> fields[] = {
-      {"plain", "plain"},
-      {"", ""},
-      {"a,b", "\"a,b\""},
-      {"say \"hi\"", "\"say \"\"hi\"\"\""},
-      {"two\nlines", "\"two\nlines\""},
-      {"cr\r", "\"cr\r\""},
-      {"测试 1", "测试 1"},
-  };
+  const std::pair<std::string, std::string> fields[] = {{"plain", "plain"},
+                                                        {"", ""},
+                                                        {"a,b", "\"a,b\""},
+                                                        {"say \"hi\"", "\"say \"\"hi\"\"\""},
+                                                        {"two\nlines", "\"two\nlines\""},
+                                                        {"cr\r", "\"cr\r\""},
+                                                        {"测试 1", "测试 1"}};
   std::vector<std::string> all;
   for (const auto& [text, written] : fields) {
     EXPECT_EQ(CsvField(text), written) << text;

@@ -26,6 +26,8 @@ class TableCsvTest : public dbtest::BackendTest {
   }
   bool Server() const { return GetParam() == Backend::kPostgres; }
   AccountBackend Kind() const { return Server() ? AccountBackend::kServer : AccountBackend::kLocal; }
+  std::string Table() const { return Server() ? "SER_UserDB" : "USERPASSWORD"; }
+  std::string Key() const { return Server() ? "UserName" : "UserUser"; }
   void CreateTables(Ado_InterFacce& target) const {
     if (Server()) {
       for (const char* statement : ServerTableStatements()) ASSERT_EQ(target.Execute(statement), 1);
@@ -61,27 +63,12 @@ class TableCsvTest : public dbtest::BackendTest {
   void Fill() {
     AccountAdmin admin = Admin();
     ASSERT_TRUE(admin
-                    .Add({.name = "a,b",
-                          .password = "p\"w",
-                          .allowedSeconds = 3600,
-                          .usedSeconds = 700,
-                          .validUntil = 20301231,
-                          .deniedServices = 0x24,
-                          .organisation = "Survey \"Co\", 测绘",
-                          .contact = "李雷",
-                          .telephone = "+86 10",
-                          .area = "北区, \"A\"",
-                          .serialBinding = 1,
-                          .serial = "SN-42",
-                          .email = "li@example.com"})
+                    .Add({"a,b", "p\"w", 3600, 700, 20301231, 0x24, "Survey \"Co\", 测绘", "李雷", "+86 10",
+                          "北区, \"A\"", 1, "SN-42", "li@example.com"})
                     .ok());
     ASSERT_TRUE(admin.Add({.name = "测试用户", .password = "密码 1"}).ok());
     ASSERT_TRUE(admin.Add({.name = "say \"hi\"", .password = "x"}).ok());
-    const char* table = Server() ? "SER_UserDB" : "USERPASSWORD";
-    const char* key = Server() ? "UserName" : "UserUser";
-    ASSERT_EQ(
-        db->Execute(std::string("update ") + table + " set USERTIME_LAST = 500 where " + key + " = 'a,b'"),
-        1);
+    ASSERT_EQ(db->Execute("update " + Table() + " set USERTIME_LAST = 500 where " + Key() + " = 'a,b'"), 1);
     if (Server()) {
       ASSERT_EQ(db->Execute("update SER_UserDB set GLName = 'team, east'"), 1);
     }
@@ -165,16 +152,13 @@ TEST_P(TableCsvTest, DryRunChangesNothingAndAPartialFileChangesOnlyItsColumns) {
   const AccountResult fresh = Admin().Get("fresh");
   ASSERT_TRUE(fresh.ok());
   EXPECT_EQ(fresh.accounts[0], (Account{.name = "fresh", .password = "pw", .usedSeconds = 50}));
-  const char* table = Server() ? "SER_UserDB" : "USERPASSWORD";
-  const char* key = Server() ? "UserName" : "UserUser";
-  EXPECT_EQ(
-      db->SelectValue(std::string("select USERTIME_LAST from ") + table + " where " + key + " = 'fresh'"), 50)
+  EXPECT_EQ(db->SelectValue("select USERTIME_LAST from " + Table() + " where " + Key() + " = 'fresh'"), 50)
       << "a new account starts inactive";
 }
 
 TEST_P(TableCsvTest, ABadLineIsReportedWithItsNumberAndNothingIsImported) {
   Fill();
-  const std::string key = Server() ? "UserName" : "UserUser";
+  const std::string key = Key();
   struct Case {
     CsvTable table;
     std::string csv;
