@@ -39,6 +39,7 @@
 #include "ui/FrameView.h"
 #include "ui/GridModel.h"
 #include "ui/HttpAccess.h"
+#include "ui/MetricsSource.h"
 #include "ui/MonitorServer.h"
 #include "ui/SettingsActions.h"
 #include "ui/SettingsFormJson.h"
@@ -280,6 +281,7 @@ int RunCaster(const std::string& programDirectory) {
     monitor.map().view().SetWorkAreas({{name, bounds[0], bounds[1], bounds[2], bounds[3]}});
   });
   MonitorHandlers monitorHandlers = MonitorActions(gybl, frame, monitor);
+  monitorHandlers.metrics = [&gybl, &database] { return MetricsText(GatherMetrics(gybl, &database)); };
   monitorHandlers.areas = [&areaPage](std::string_view method, std::string_view target, std::string_view body) {
     return areaPage.Request(method, target.substr(0, target.find('?')), body);
   };

@@ -15,6 +15,7 @@
 #include "app/MonitorEvents.h"
 #include "app/Settings.h"
 #include "core/ClientEntry.h"
+#include "core/Counters.h"
 #include "core/LocalTime.h"
 #include "core/Messages.h"
 #include "core/Mount.h"
@@ -109,6 +110,7 @@ class CKavroGyBl {
   TextList textList;
   LogRecord logRecord;
   Statistics statistics;
+  Counters counters;             // traffic totals for the metrics page
   std::string programDirectory;  // with the trailing "/"
   std::string settingsFile;      // INI/KavroServer.INI
   std::string relayFile;         // USER.NAME

@@ -296,6 +296,7 @@ void CMainFrame::OnRead(const std::shared_ptr<SocketConnection>& connection,
     gybl_.Close(socket, CloseReason::kReadFailed);
     return;
   }
+  const ReadScope counted(gybl_.counters, count);
   gybl_.monitor().OnReceived(socket, readArea_.data(), count);
   entry->recvData = readArea_.data();
   entry->recvLength = static_cast<uint32_t>(count);
@@ -351,13 +352,16 @@ void CMainFrame::OnWriteEvent(uint32_t socket) {
   int error = 0;
   switch (connection->queue.Offer(static_cast<int>(socket), data, length, shared, error)) {
     case WriteQueue::OfferResult::kSent:
+      gybl_.counters.bytesSent += length;
       entry->sendErrors = 0;
       break;
     case WriteQueue::OfferResult::kQueued:
+      gybl_.counters.bytesSent += length;
       entry->sendErrors = 0;
       WaitWritable(connection);
       break;
     case WriteQueue::OfferResult::kDropped:
+      ++gybl_.counters.chunksDropped;
       if (++entry->sendErrors > 5) entry->statusText = "Error";
       break;
     case WriteQueue::OfferResult::kFailed:
@@ -368,6 +372,7 @@ void CMainFrame::OnWriteEvent(uint32_t socket) {
 }
 
 void CMainFrame::SendFailed(ClientEntry& entry, int error) {
+  ++gybl_.counters.sendErrors;
   gybl_.Log(StrFormat("[%d -%s] %d", static_cast<int>(entry.socket), entry.userName.c_str(), error),
             kLogNormal, entry.userName);
   entry.closeReason = static_cast<int>(CloseReason::kSendFailed);

@@ -69,6 +69,8 @@ class KavroDatabase {
   // Milliseconds a server query may take ("Timeout" of section SQL).
   std::chrono::milliseconds QueryTimeout() const;
 
+  // The query worker, for its figures.
+  const ServerQueries& queries() const { return queries_; }
   // True while a background connection attempt runs.
   bool Connecting() const { return connecting_; }
 

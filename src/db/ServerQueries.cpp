@@ -136,6 +136,9 @@ void ServerQueries::Loop() {
     }
     QueryRecorder recorder(connection);
     job.work(recorder);
+    for (const QueryAnswer& answer : recorder.answers()) {
+      if (!answer.ok) failures_.fetch_add(1, std::memory_order_relaxed);
+    }
     if (connection != nullptr) connection->SetDeadline(Clock::time_point::max());
     job.finish(std::move(recorder.answers()));
     std::lock_guard<std::mutex> guard(lock_);

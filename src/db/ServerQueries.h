@@ -3,6 +3,7 @@
 // the queued queries in order. Each query has a deadline (the time-out after it was queued); a query
 // that misses it fails, and the connection is dropped and made again for the next one, at most once per
 // reconnect interval. Results are handed back through the poster, on the main thread.
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -74,6 +75,8 @@ class ServerQueries {
   std::vector<QueryAnswer> RunAndWait(Work work);
   // Entries queued and running.
   size_t Pending() const;
+  // Queries the worker ran that failed or missed their deadline, in total; any thread may read it.
+  uint64_t Failures() const { return failures_.load(std::memory_order_relaxed); }
 
  private:
   struct Job {
@@ -94,6 +97,7 @@ class ServerQueries {
   std::unique_ptr<Ado_InterFacce> connection_;  // the worker's while it runs
   Clock::time_point lastAttempt_{};
   bool attempted_ = false;
+  std::atomic<uint64_t> failures_{0};  // written by the worker
 
   mutable std::mutex lock_;
   std::condition_variable wake_;

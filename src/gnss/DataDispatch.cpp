@@ -114,6 +114,7 @@ void DataDispatch::RelayBaseChunk(const uint8_t* data, uint32_t count, uint32_t 
       gybl_.Send(roverSocket, chunk->data(), count, chunk);
     }
   }
+  gybl_.counters.Relayed();
 }
 
 void DataDispatch::RoverSteps(const SharedChunk& chunk, uint32_t socket) {

@@ -27,6 +27,7 @@ constexpr std::string_view kWorkAreaApiPrefix = "/api/areas/";
 struct MonitorHandlers {
   std::function<std::string()> state;     // JSON of GET /api/state
   std::function<std::string()> snapshot;  // the first message of an event socket
+  std::function<std::string()> metrics;   // GET /metrics, Prometheus text format
   std::function<bool()> startService;     // false when the service runs already (or did not start)
   std::function<bool()> stopService;      // false when it is stopped already
   std::function<bool(uint32_t socket)> closeConnection;  // false when there is no such connection

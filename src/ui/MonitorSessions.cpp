@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "ui/HttpAccess.h"
+#include "ui/MetricsText.h"
 #include "ui/MonitorJson.h"
 #include "ui/map/LibraryFiles.h"
 #include "ui/map/MapMonitor.h"
@@ -170,6 +171,8 @@ Response Answer(MonitorState& state, const HttpRequest& request) {
     case http::verb::get:
     case http::verb::head:
       if (path == "/api/state") return MakeResponse(request, http::status::ok, state.handlers.state());
+      if (path == "/metrics" && state.handlers.metrics)
+        return MakeResponse(request, http::status::ok, state.handlers.metrics(), kMetricsContentType);
       if (path == "/api/settings" && state.handlers.settingsState)
         return MakeResponse(request, http::status::ok, state.handlers.settingsState());
       if (path == kEventsPath) return Status(request, http::status::upgrade_required, "WebSocket only");

@@ -62,6 +62,7 @@ class MonitorServerTest : public ::testing::Test {
     MonitorHandlers handlers;
     handlers.state = [this] { return StateJson(monitor->View()); };
     handlers.snapshot = [this] { return SnapshotMessage(monitor->View()); };
+    handlers.metrics = [] { return std::string("kavro_up 1\n"); };
     handlers.startService = [] { return false; };
     handlers.stopService = [this] { return ++stops, true; };
     handlers.closeConnection = [](uint32_t socket) { return socket == 7; };
@@ -164,7 +165,7 @@ TEST_F(MonitorServerTest, StateHoldsTheGridLogAndStatistics) {
 TEST_F(MonitorServerTest, PasswordGuardsPagesApiAndSocket) {
   Start(Options("127.0.0.1", "s3cret"));
   const std::string good = "Basic " + EncodeBase64("admin:s3cret");
-  for (const char* target : {"/", "/api/state"}) {
+  for (const char* target : {"/", "/api/state", "/metrics"}) {
     const Response refused = Request(http::verb::get, target);
     EXPECT_EQ(refused.result(), http::status::unauthorized) << target;
     EXPECT_NE(refused[http::field::www_authenticate].find("Basic"), std::string::npos);
@@ -206,6 +207,10 @@ TEST_F(MonitorServerTest, ActionsAcceptOnlyTheMonitorsOwnOrigin) {
   EXPECT_EQ(Request(http::verb::post, "/api/service/stop", "http://" + rebound, "", "", rebound).result(),
             http::status::forbidden);
   EXPECT_EQ(Request(http::verb::get, "/api/state", "", "", "", rebound).result(), http::status::forbidden);
+  EXPECT_EQ(Request(http::verb::get, "/metrics", "", "", "", rebound).result(), http::status::forbidden);
+  const Response metrics = Request(http::verb::get, "/metrics");
+  EXPECT_EQ(metrics[http::field::content_type], "text/plain; version=0.0.4");
+  EXPECT_EQ(metrics.body(), "kavro_up 1\n");
   EXPECT_EQ(stops, 0);
   EXPECT_EQ(Request(http::verb::post, "/api/service/stop", "http://" + Host()).result(), http::status::ok);
   EXPECT_EQ(Request(http::verb::post, "/api/service/stop").result(),

@@ -52,6 +52,7 @@ int RefuseLogin(CKavroGyBl& gybl, ClientEntry& entry, const DeviceFields& fields
   entry.agent = fields[kArg2];
   entry.classifyState = kClassifyDevice;
   gybl.SendText(entry.socket, "VORAN,REP_USER,OK\r\n");
+  gybl.counters.Login(LoginResult::kAlreadyConnected);
   return 0;
 }
 
@@ -90,6 +91,7 @@ int DeviceLogin(CKavroGyBl& gybl, ClientEntry& entry, const DeviceFields& fields
   if (command == "BASE") entry.statusText = fields[kArg3];
   entry.deviceParam = parameter;
   gybl.SendText(entry.socket, "VORAN,SET,OK\r\n");
+  gybl.counters.Login(LoginResult::kAccepted);
   return 1;
 }
 
@@ -142,9 +144,11 @@ int LinkBase(CKavroGyBl& gybl, AccountServices& accounts, ClientEntry& entry, co
   const uint32_t socket = entry.socket;
   if (LinkToBase(gybl.clientTable, gybl.bases, mountpoint, socket) == 1) {
     gybl.SendText(socket, "VORAN,BASE,OK\r\n");
+    gybl.counters.Login(LoginResult::kAccepted);
     return 1;
   }
   gybl.SendText(socket, "VORAN,BASE,FAIL\r\n");
+  gybl.counters.Login(LoginResult::kUnknownMountpoint);
   if (ClientEntry* still = FindClient(gybl.clientTable, socket)) {
     gybl.Log(StrFormat("[%4d]%-12s-->%-12s[%s][%s][%s]", static_cast<int>(socket), still->userName.c_str(),
                        mountpoint.c_str(), password.c_str(), still->accountUnit.c_str(),

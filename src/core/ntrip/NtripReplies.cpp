@@ -38,6 +38,7 @@ std::string AlreadyConnectedReply(int mode, const LocalTime& now) {
 }
 
 void SendOkReply(CKavroGyBl& gybl, ClientEntry& entry, int mode) {
+  gybl.counters.Login(LoginResult::kAccepted);
   gybl.SendText(entry.socket, OkReply(mode, entry.ntripVersion, gybl.buildNumber, gybl.clock().Now()));
 }
 
@@ -47,6 +48,7 @@ int SendRefusalReply(CKavroGyBl& gybl, AccountServices& accounts, ClientEntry& e
   const uint32_t socket = entry.socket;
   const std::string userName = entry.userName;
   gybl.SendText(socket, RefusalReply(mode, realm, gybl.clock().Now()));
+  gybl.counters.Login(LoginRefusal(errorIndex));
   if (errorIndex != 0 && errorIndex != kNoAccountError) {
     gybl.LoadTexts(kTextAccountErrors);
     const std::string text = errorIndex >= 1 && errorIndex <= kTextSlots ? gybl.textList[errorIndex - 1] : "";
@@ -57,5 +59,6 @@ int SendRefusalReply(CKavroGyBl& gybl, AccountServices& accounts, ClientEntry& e
 }
 
 void SendAlreadyConnectedReply(CKavroGyBl& gybl, ClientEntry& entry, int mode) {
+  gybl.counters.Login(LoginResult::kAlreadyConnected);
   gybl.SendText(entry.socket, AlreadyConnectedReply(mode, gybl.clock().Now()));
 }

@@ -87,6 +87,7 @@ int NotServed(CKavroGyBl& gybl, AccountServices& accounts, NtripServices& servic
   const std::string& user = request.credentials.user;
   const std::string& password = request.credentials.password;
   const uint32_t socket = entry.socket;
+  gybl.counters.Login(reason == kUserRepeated ? LoginResult::kUserRepeated : LoginResult::kUnknownMountpoint);
   gybl.SetUserName(entry, StrFormat("GET_USER(%s)(%s)", user.c_str(), password.c_str()));
   services.Sourcetable(socket, 0, 0, 0, 0);
   ClientEntry* still = FindClient(gybl.clientTable, socket);
