@@ -251,4 +251,55 @@ TEST(NtripBinaryTest, Str2strUploadsAndReadsBackTheStream) {
   EXPECT_EQ(caster.Stop(), 0);
 }
 
+// "Ntrip2Chunked=1" from the settings file: a chunked POST upload reaches an NTRIP 2 rover in chunks
+// and an NTRIP 1 rover as it was uploaded.
+TEST(NtripBinaryTest, ChunkedPostUploadServesNtrip2RoversInChunks) {
+  CasterProcess caster("Ntrip2Chunked=1\n");
+  ASSERT_TRUE(caster.Start());
+  const int source = ConnectLoopback(caster.port());
+  std::string ignored;
+  const std::string ok = Ask(source,
+                             "POST /POST1 HTTP/1.1\r\nNtrip-Version: Ntrip/2.0\r\nAuthorization: Basic " +
+                                 EncodeBase64("station:pw") + "\r\nTransfer-Encoding: chunked\r\n\r\n",
+                             ignored);
+  ASSERT_EQ(ok.rfind("HTTP/1.1 200 OK\r\nNtrip-Version: Ntrip/2.0\r\n", 0), 0u) << ok;
+
+  const int rover1 = ConnectLoopback(caster.port());
+  const int rover2 = ConnectLoopback(caster.port());
+  std::string got1;
+  std::string wire2;
+  ASSERT_EQ(Ask(rover1, GetRequest("/POST1", EncodeBase64("r1:pw")), got1).rfind("ICY 200 OK\r\n", 0), 0u);
+  const std::string head2 = Ask(rover2, GetRequest("/POST1", EncodeBase64("r2:pw"), true), wire2);
+  EXPECT_NE(head2.find("\r\nTransfer-Encoding: chunked\r\n"), std::string::npos) << head2;
+
+  std::string stream;
+  for (int chunk = 0; chunk < 20; ++chunk) {
+    std::string data(50 + chunk * 61, static_cast<char>(chunk));
+    stream += data;
+    char size[16];
+    std::snprintf(size, sizeof size, "%zx", data.size());
+    ASSERT_TRUE(SendAll(source, size + std::string("\r\n") + data + "\r\n"));
+  }
+  ReadUntil(rover1, got1, [&](const std::string& r) { return r.size() >= stream.size(); });
+  EXPECT_TRUE(got1 == stream) << got1.size() << " of " << stream.size();
+  // Each piece the rover gets is one chunk: hex length, CRLF, the bytes, CRLF.
+  std::string got2;
+  const auto unchunked = [&](const std::string& wire) {
+    got2.clear();
+    for (size_t at = 0; at < wire.size();) {
+      const size_t eol = wire.find("\r\n", at);
+      if (eol == std::string::npos) return false;
+      const size_t n = std::stoul(wire.substr(at, eol - at), nullptr, 16);
+      if (eol + 2 + n + 2 > wire.size() || wire.compare(eol + 2 + n, 2, "\r\n") != 0) return false;
+      got2.append(wire, eol + 2, n);
+      at = eol + 4 + n;
+    }
+    return got2.size() >= stream.size();
+  };
+  ReadUntil(rover2, wire2, unchunked);
+  EXPECT_TRUE(got2 == stream) << got2.size() << " of " << stream.size();
+  for (int fd : {source, rover1, rover2}) close(fd);
+  EXPECT_EQ(caster.Stop(), 0);
+}
+
 }  // namespace
