@@ -13,7 +13,7 @@ namespace {
 constexpr uint32_t kSocket = 7;
 
 struct Call {
-  std::string kind;  // "device", "get", "source", "post", "data" or "ended"
+  std::string kind;  // "device", "get", "source" or "data"
   std::string text;
   bool operator==(const Call&) const = default;
 };
@@ -30,12 +30,8 @@ class RecordingHandlers : public RequestHandlers {
   int HandleSourceRequest(char* request, uint32_t socket) override {
     return Handle("source", request, socket);
   }
-  int HandlePostRequest(char* request, uint32_t socket) override { return Handle("post", request, socket); }
   void DispatchData(uint8_t* data, uint32_t count, uint32_t) override {
     calls.push_back({"data", std::string(reinterpret_cast<char*>(data), count)});
-  }
-  void UploadEnded(uint32_t, bool malformed) override {
-    calls.push_back({"ended", malformed ? "bad" : "end"});
   }
 
   // The request calls only, without the data calls.
@@ -286,39 +282,6 @@ TEST_F(RequestClassifierTest, RequestWaitingForTheDatabaseIsHandledAgainOnResume
   ASSERT_TRUE(entry().awaitingDatabase);
   handlers.result = 0;
   EXPECT_EQ(classifier.Resume(kSocket), 0);
-}
-
-// "POST" is framed only where the input begins; the accepted upload's body, chunked, reaches the data
-// handler without its framing (never searched for requests), and bad framing ends the upload.
-TEST_F(RequestClassifierTest, PostAtTheStartIsFramedAndItsChunkedBodyFollowsAsData) {
-  Feed("xPOST /M HTTP/1.1\r\n\r\n");
-  EXPECT_TRUE(handlers.Requests().empty());
-  entry().getBuffer->Clear();
-  entry().sourceBuffer->Clear();
-
-  handlers.calls.clear();
-  handlers.narrowTo = kClassifySource;
-  handlers.onRequest = [&](uint32_t socket) {
-    ClientEntry& e = table.at(socket);
-    e.clientType = "BASE";
-    e.userName = "M";
-    e.httpUpload = true;
-    e.chunkedUpload = true;
-  };
-  Feed("PO");
-  EXPECT_TRUE(handlers.Requests().empty());
-  Feed("ST /M HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhel");
-  EXPECT_EQ(handlers.Requests(),
-            (std::vector<Call>{{"post", "POST /M HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n"}}));
-  Feed("lo\r\n6\r\nSOURCE\r\n");
-  Feed("zz\r\nlost");
-  std::vector<Call> after;
-  bool posted = false;
-  for (const Call& call : handlers.calls) {
-    if (posted) after.push_back(call);
-    posted = posted || call.kind == "post";
-  }
-  EXPECT_EQ(after, (std::vector<Call>{{"data", "hel"}, {"data", "loSOURCE"}, {"ended", "bad"}}));
 }
 
 // An accepted base, by SOURCE or by device login: every chunk of a recorded stream reaches the data

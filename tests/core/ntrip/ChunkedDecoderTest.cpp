@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 #include <vector>
 
@@ -80,30 +79,6 @@ TEST(ChunkedDecoderTest, EverySplitDecodesAlike) {
     for (char ch : c.input) bytes.emplace_back(1, ch);
     EXPECT_EQ(Feed(bytes).body, c.body) << c.name << " byte by byte";
   }
-}
-
-// A long binary body in chunks of varied sizes, fed in pieces of random (seeded) sizes.
-TEST(ChunkedDecoderTest, LongBinaryBodyInRandomPieces) {
-  std::mt19937 random(7);
-  std::string body;
-  std::string encoded;
-  for (int chunk = 0; chunk < 300; ++chunk) {
-    std::string data(1 + random() % 3000, '\0');
-    for (char& ch : data) ch = static_cast<char>(random());
-    body += data;
-    char head[16];
-    std::snprintf(head, sizeof head, chunk % 2 ? "%zx" : "%zX", data.size());
-    encoded += head + std::string(chunk % 5 == 0 ? ";ext=1" : "") + "\r\n" + data + "\r\n";
-  }
-  std::vector<std::string> pieces;
-  for (size_t at = 0; at < encoded.size();) {
-    const size_t n = std::min<size_t>(1 + random() % 9000, encoded.size() - at);
-    pieces.push_back(encoded.substr(at, n));
-    at += n;
-  }
-  const Decoded decoded = Feed(pieces);
-  EXPECT_EQ(decoded.status, Status::kMore);
-  EXPECT_TRUE(decoded.body == body) << decoded.body.size() << " of " << body.size();
 }
 
 }  // namespace
