@@ -83,6 +83,7 @@ const FileRules& SettingsRules() {
           {"MountLocal"},
           {"MaxPerIP", Kind::kNumber, 0},
           {"MaxConnectsPerIP", Kind::kNumber, 0},
+          {"Ntrip2Chunked", Kind::kNumber, 0, 1},
           {"SET", Kind::kFlags},
           {"ReceiverAlphabet", Kind::kAlphabet}}},
         {"MONITOR",

@@ -350,7 +350,12 @@ void CMainFrame::OnWriteEvent(uint32_t socket) {
   const std::shared_ptr<SocketConnection> connection = entry->connection;
   if (!connection || connection->closed) return;
   int error = 0;
-  switch (connection->queue.Offer(static_cast<int>(socket), data, length, shared, error)) {
+  // An NTRIP 2 rover served in chunks gets each piece framed as one HTTP chunk around the same bytes.
+  const WriteQueue::OfferResult offered =
+      entry->chunkedReplies
+          ? connection->queue.OfferChunk(static_cast<int>(socket), data, length, shared, error)
+          : connection->queue.Offer(static_cast<int>(socket), data, length, shared, error);
+  switch (offered) {
     case WriteQueue::OfferResult::kSent:
       gybl_.counters.bytesSent += length;
       entry->sendErrors = 0;

@@ -148,6 +148,7 @@ Settings ReadSettings(const std::string& settingsFile, const std::string& relayF
   s.mountLocal = file.GetString("SYSTEMSERVER", "MountLocal", s.mountLocal);
   s.maxPerIp = std::max(0, file.GetInt("SYSTEMSERVER", "MaxPerIP", s.maxPerIp));
   s.maxConnectsPerIp = std::max(0, file.GetInt("SYSTEMSERVER", "MaxConnectsPerIP", s.maxConnectsPerIp));
+  s.ntrip2Chunked = file.GetInt("SYSTEMSERVER", "Ntrip2Chunked", s.ntrip2Chunked) == 1 ? 1 : 0;
   s.flags = ParseSetFlags(file.GetString("SYSTEMSERVER", "SET", ""));
   const std::string alphabet = file.GetString("SYSTEMSERVER", "ReceiverAlphabet", "");
   if (IsReceiverAlphabet(alphabet)) s.receiverAlphabet = alphabet;

@@ -87,6 +87,8 @@ struct Settings {
   // Limits per client address against floods; 0 = no limit.
   int maxPerIp = 0;          // "MaxPerIP": connections open at once
   int maxConnectsPerIp = 0;  // "MaxConnectsPerIP": new connections a minute
+  // "Ntrip2Chunked": 1 sends NTRIP 2 rovers their stream in HTTP chunks.
+  int ntrip2Chunked = 0;
   // Symbol order of the coded receiver field in agent texts (a permutation of the Base64 symbols).
   std::string receiverAlphabet = kDefaultReceiverAlphabet;
   OptionFlags flags;

@@ -18,6 +18,8 @@ class CasterHandlers : public RequestHandlers {
   int HandleDeviceLine(char* request, uint32_t socket) override;
   int HandleGetRequest(char* request, uint32_t socket) override;
   int HandleSourceRequest(char* request, uint32_t socket) override;
+  int HandlePostRequest(char* request, uint32_t socket) override;
+  void UploadEnded(uint32_t socket, bool malformed) override;
   // The data of established connections, handled by the data dispatch.
   void DispatchData(uint8_t* data, uint32_t count, uint32_t socket) override;
 

@@ -12,6 +12,7 @@
 #include "core/Buffer.h"
 #include "core/LocalTime.h"
 #include "core/SharedChunk.h"
+#include "core/ntrip/ChunkedDecoder.h"
 
 class CKavroNetClient;
 class SocketConnection;
@@ -99,6 +100,12 @@ struct ClientEntry {
   uint64_t lookupId = 0;
   int32_t pendingFramer = 0;
   std::string pendingRequest;
+  // NTRIP 2: a rover whose stream goes out in HTTP chunks after its reply header; a source that
+  // uploads with POST (its stream is never searched for requests), with chunk framing to remove.
+  bool chunkedReplies = false;
+  bool httpUpload = false;
+  bool chunkedUpload = false;
+  ChunkedDecoder uploadChunks;
   // The socket layer's object for this connection (null in tests without sockets).
   std::shared_ptr<SocketConnection> connection;
 };

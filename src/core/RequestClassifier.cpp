@@ -18,6 +18,18 @@ constexpr FramerWords kDeviceWords{"VORAN", "\r\n"};
 constexpr FramerWords kGetWords{"GET", "\r\n\r\n"};
 constexpr FramerWords kSourceWords{"SOURCE", "\r\n\r\n"};
 
+// An NTRIP 2 upload begins with this; only where a new connection's input begins, so that other
+// input costs one short comparison while the connection is undecided.
+constexpr std::string_view kPostWord = "POST ";
+
+enum class PostStart { kNo, kPartial, kYes };
+
+PostStart StartsPost(const CBuffer& buffer) {
+  const auto n = static_cast<size_t>(std::min(buffer.Length(), static_cast<int>(kPostWord.size())));
+  if (n == 0 || std::memcmp(buffer.Data(), kPostWord.data(), n) != 0) return PostStart::kNo;
+  return n < kPostWord.size() ? PostStart::kPartial : PostStart::kYes;
+}
+
 bool Runs(int32_t state, int32_t narrowed) { return state == kClassifyUndecided || state == narrowed; }
 
 // An accepted base streams corrections: its chunks are passed on whole and at once, since holding
@@ -127,6 +139,7 @@ int RequestClassifier::Resume(uint32_t socket) {
   requestArea_[n] = '\0';
   if (CallHandler(framer, socket) == 0) return 0;
   if (Waiting(framer, socket)) return 1;
+  if (framer == Framer::kPost) AdoptUploadBody(socket);
   // What arrived meanwhile, and what followed the request, is handled now.
   return RunFramers(socket, framer == Framer::kGet);
 }
@@ -140,6 +153,8 @@ int RequestClassifier::CallHandler(Framer framer, uint32_t socket) {
       return handlers.HandleGetRequest(requestArea_.data(), socket);
     case Framer::kSource:
       return handlers.HandleSourceRequest(requestArea_.data(), socket);
+    case Framer::kPost:
+      return handlers.HandlePostRequest(requestArea_.data(), socket);
   }
   return 0;
 }
@@ -165,12 +180,23 @@ bool RequestClassifier::PassOn(Framer framer, uint32_t socket, int n) {
     area = nested.data();
   }
   const int taken = buffer.Read(area, std::min(n, static_cast<int>(passArea_.size())));
+  auto count = static_cast<uint32_t>(taken);
+  // A chunked upload's framing is removed here, before the decoders and the rovers see the stream.
+  ChunkedDecoder::Status body = ChunkedDecoder::Status::kMore;
+  if (entry->chunkedUpload) {
+    const ChunkedDecoder::Result decoded = entry->uploadChunks.Decode(area, count);
+    count = static_cast<uint32_t>(decoded.length);
+    body = decoded.status;
+  }
   // While undecided, the GET and SOURCE framers pass the same bytes; the device framer drops its copy.
-  if (framer != Framer::kDevice || entry->classifyState == kClassifyDevice) {
+  if (count > 0 && (framer != Framer::kDevice || entry->classifyState == kClassifyDevice)) {
     const bool outer = !passing_;
     passing_ = true;
-    handlers_.get().DispatchData(area, static_cast<uint32_t>(taken), socket);
+    handlers_.get().DispatchData(area, count, socket);
     if (outer) passing_ = false;
+  }
+  if (body != ChunkedDecoder::Status::kMore && FindClient(table_, socket) != nullptr) {
+    handlers_.get().UploadEnded(socket, body == ChunkedDecoder::Status::kError);
   }
   return FindClient(table_, socket) != nullptr;
 }
@@ -178,6 +204,23 @@ bool RequestClassifier::PassOn(Framer framer, uint32_t socket, int n) {
 void RequestClassifier::TakeRequest(CBuffer& buffer, int n) {
   const int taken = buffer.Read(requestArea_.data(), n);
   requestArea_[static_cast<size_t>(taken)] = '\0';
+}
+
+int RequestClassifier::FramePost(CBuffer& buffer, uint32_t socket) {
+  const int end = buffer.Find("\r\n\r\n", 4, 0);
+  if (end == 0 || end >= static_cast<int>(kRequestAreaSize)) return 1;
+  TakeRequest(buffer, end);
+  if (CallHandler(Framer::kPost, socket) == 0) return 0;
+  if (Waiting(Framer::kPost, socket)) return 1;
+  AdoptUploadBody(socket);
+  return 1;
+}
+
+void RequestClassifier::AdoptUploadBody(uint32_t socket) {
+  ClientEntry* entry = FindClient(table_, socket);
+  if (entry == nullptr || entry->classifyState != kClassifySource) return;
+  entry->sourceBuffer->Copy(*entry->getBuffer);
+  entry->getBuffer->Clear();
 }
 
 int RequestClassifier::RunFramer(Framer framer, uint32_t socket, bool requestHandled) {
@@ -196,10 +239,21 @@ int RequestClassifier::RunFramer(Framer framer, uint32_t socket, bool requestHan
     ClientEntry* entry = FindClient(table_, socket);
     if (entry == nullptr) return 1;
     CBuffer& buffer = bufferOf(*entry);
+    if (framer == Framer::kGet && entry->classifyState == kClassifyUndecided) {
+      switch (StartsPost(buffer)) {
+        case PostStart::kNo:
+          break;
+        case PostStart::kPartial:
+          return 1;
+        case PostStart::kYes:
+          return FramePost(buffer, socket);
+      }
+    }
     const bool base = StreamsAsBase(*entry);
     if (buffer.Length() == 0 || (buffer.Length() < keywordLength && !base)) return 1;
 
-    const int start = KeywordStart(buffer, words.keyword, !base);
+    // An HTTP upload's stream holds no requests: it is passed on whole.
+    const int start = entry->httpUpload ? buffer.Length() : KeywordStart(buffer, words.keyword, !base);
     if (start > 0) {
       if (!PassOn(framer, socket, std::min(start, static_cast<int>(kRequestAreaSize)))) return 1;
       continue;  // the loop's length test ends it once fewer bytes than the keyword remain

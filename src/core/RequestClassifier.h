@@ -1,7 +1,8 @@
 #pragma once
 // Frames requests out of a connection's input. Each chunk is copied into one buffer per protocol
 // still possible for the connection (device lines "VORAN", NTRIP "GET", NTRIP "SOURCE"); complete
-// requests go to their handlers, every other byte to the data handler.
+// requests go to their handlers, every other byte to the data handler. An NTRIP 2 "POST" upload is
+// framed from the GET copy, where the input of a new connection begins.
 #include <array>
 #include <cstdint>
 #include <string>
@@ -18,6 +19,11 @@ class RequestHandlers {
   virtual int HandleSourceRequest(char* request, uint32_t socket) = 0;
   // Bytes that are not part of a request, in the classifier's pass-on area.
   virtual void DispatchData(uint8_t* data, uint32_t count, uint32_t socket) = 0;
+  // An NTRIP 2 upload: a "POST" header block at the start of an undecided connection's input. A
+  // handler that accepts it makes the connection a source (state 3) and marks it an HTTP upload.
+  virtual int HandlePostRequest(char* /*request*/, uint32_t /*socket*/) { return 0; }
+  // The chunked body of an upload ended: its framing was malformed, or its last chunk came.
+  virtual void UploadEnded(uint32_t /*socket*/, bool /*malformed*/) {}
 };
 
 // Handlers that refuse every request and drop all data.
@@ -57,7 +63,7 @@ class RequestClassifier {
   const char* RequestArea() const { return requestArea_.data(); }
 
  private:
-  enum class Framer { kDevice, kGet, kSource };
+  enum class Framer { kDevice, kGet, kSource, kPost };
   // Runs every framer still reading the connection; getHandled: a GET request was just handled.
   int RunFramers(uint32_t socket, bool getHandled);
   int RunFramer(Framer framer, uint32_t socket, bool requestHandled = false);
@@ -69,6 +75,12 @@ class RequestClassifier {
   void ReleaseIdleBuffers(ClientEntry& entry);
   // Moves n bytes of the buffer into the request area and terminates them.
   void TakeRequest(CBuffer& buffer, int n);
+  // A POST header block at the front of the GET framer's buffer: handled when complete. Returns the
+  // framer's result.
+  int FramePost(CBuffer& buffer, uint32_t socket);
+  // An accepted upload's body, which came behind its header into the GET framer's buffer, moves to
+  // the SOURCE framer, which reads sources.
+  void AdoptUploadBody(uint32_t socket);
 
   ClientTable& table_;
   std::reference_wrapper<RequestHandlers> handlers_;

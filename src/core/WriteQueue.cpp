@@ -4,12 +4,19 @@
 #include <sys/uio.h>
 
 #include <cerrno>
+#include <cstdio>
 
 namespace {
 
 constexpr int kMaxIov = 16;
 
 bool WouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+
+// The CRLF behind every chunk, shared by every queue that keeps one.
+const SharedChunk& ChunkEnd() {
+  static const SharedChunk end = MakeChunk(reinterpret_cast<const uint8_t*>("\r\n"), 2);
+  return end;
+}
 
 }  // namespace
 
@@ -46,6 +53,67 @@ WriteQueue::OfferResult WriteQueue::Offer(int fd, const uint8_t* data, size_t n,
   }
   if (sent == n) return OfferResult::kSent;
   Push(data, n, sent, shared);
+  return OfferResult::kQueued;
+}
+
+WriteQueue::OfferResult WriteQueue::OfferChunk(int fd, const uint8_t* data, size_t n,
+                                               const SharedChunk& shared, int& error) {
+  error = 0;
+  if (n == 0) return OfferResult::kSent;
+  char head[24];
+  const auto headLength = static_cast<size_t>(std::snprintf(head, sizeof head, "%zX\r\n", n));
+  const SharedChunk& end = ChunkEnd();
+  struct Part {
+    const uint8_t* data;
+    size_t n;
+    const SharedChunk* shared;
+  };
+  const Part parts[3] = {{reinterpret_cast<const uint8_t*>(head), headLength, nullptr},
+                         {data, n, &shared},
+                         {end->data(), end->size(), &end}};
+  const size_t total = headLength + n + end->size();
+  // Queues what of the frame is left after `sent` bytes.
+  auto pushFrom = [&](size_t sent) {
+    for (const Part& part : parts) {
+      if (sent < part.n) Push(part.data, part.n, sent, part.shared != nullptr ? *part.shared : SharedChunk());
+      sent = sent > part.n ? sent - part.n : 0;
+    }
+  };
+  if (!chunks_.empty()) {
+    if (bytes_ + total > bound_) return OfferResult::kDropped;
+    pushFrom(0);
+    return OfferResult::kQueued;
+  }
+  size_t sent = 0;
+  while (sent < total) {
+    iovec iov[3];
+    int count = 0;
+    size_t skip = sent;
+    for (const Part& part : parts) {
+      if (skip >= part.n) {
+        skip -= part.n;
+        continue;
+      }
+      iov[count].iov_base = const_cast<uint8_t*>(part.data + skip);
+      iov[count].iov_len = part.n - skip;
+      ++count;
+      skip = 0;
+    }
+    msghdr msg{};
+    msg.msg_iov = iov;
+    msg.msg_iovlen = static_cast<size_t>(count);
+    const ssize_t r = ::sendmsg(fd, &msg, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (r >= 0) {
+      sent += static_cast<size_t>(r);
+      continue;
+    }
+    if (errno == EINTR) continue;
+    if (WouldBlock(errno)) break;
+    error = errno;
+    return OfferResult::kFailed;
+  }
+  if (sent == total) return OfferResult::kSent;
+  pushFrom(sent);
   return OfferResult::kQueued;
 }
 

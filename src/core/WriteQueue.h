@@ -26,6 +26,10 @@ class WriteQueue {
   // Offers n bytes for the socket fd. `shared`, when set, holds the same bytes and is kept by
   // reference instead of copied.
   OfferResult Offer(int fd, const uint8_t* data, size_t n, const SharedChunk& shared, int& error);
+  // Offers n bytes as one HTTP chunk: hex length, CRLF, the bytes, CRLF. The frame is sent, queued or
+  // dropped as one; the bytes are kept by reference as Offer keeps them, only the small header is
+  // copied. n = 0 sends nothing (an empty chunk would end the stream).
+  OfferResult OfferChunk(int fd, const uint8_t* data, size_t n, const SharedChunk& shared, int& error);
   // Writes queued bytes until the queue is empty or the kernel takes no more.
   FlushResult Flush(int fd, int& error);
 

@@ -121,4 +121,48 @@ TEST(WriteQueueTest, ClosedPeerIsAHardError) {
   EXPECT_EQ(error, EPIPE);  // and no SIGPIPE killed the test
 }
 
+// Chunk framing: each accepted chunk arrives as one HTTP chunk around the same bytes, frames are
+// dropped whole, partial writes continue inside header, data or trailer, and queued data is shared.
+TEST(WriteQueueTest, ChunkFramesAreWholeInOrderAndShareTheirData) {
+  SocketPair pair;
+  WriteQueue queue(16 * 1024);
+  std::vector<uint8_t> expected;
+  std::vector<SharedChunk> kept;
+  int queued = 0, dropped = 0, error = 0;
+  for (int i = 0; i < 200; ++i) {
+    const SharedChunk chunk = MakeChunk(Numbered(700 + i * 3, static_cast<uint8_t>(i)).data(), 700 + i * 3);
+    const auto result = queue.OfferChunk(pair.writer(), chunk->data(), chunk->size(), chunk, error);
+    ASSERT_NE(result, WriteQueue::OfferResult::kFailed);
+    if (result == WriteQueue::OfferResult::kDropped) {
+      ++dropped;
+      continue;
+    }
+    if (result == WriteQueue::OfferResult::kQueued) {
+      ++queued;
+      kept.push_back(chunk);
+    }
+    char head[16];
+    const int n = std::snprintf(head, sizeof head, "%zX\r\n", chunk->size());
+    expected.insert(expected.end(), head, head + n);
+    expected.insert(expected.end(), chunk->begin(), chunk->end());
+    expected.insert(expected.end(), {'\r', '\n'});
+  }
+  EXPECT_GT(queued, 1);
+  EXPECT_GT(dropped, 0);
+  // A queued chunk is held by reference (here and in the queue), not copied.
+  EXPECT_EQ(kept.back().use_count(), 2);
+  std::vector<uint8_t> received;
+  for (int round = 0; round < 1000 && !(queue.Empty() && received.size() == expected.size()); ++round) {
+    const auto part = pair.Drain();
+    received.insert(received.end(), part.begin(), part.end());
+    ASSERT_NE(queue.Flush(pair.writer(), error), WriteQueue::FlushResult::kFailed);
+  }
+  const auto rest = pair.Drain();
+  received.insert(received.end(), rest.begin(), rest.end());
+  EXPECT_TRUE(received == expected) << received.size() << " of " << expected.size();
+  // Nothing for an empty piece: an empty chunk would end the stream.
+  EXPECT_EQ(queue.OfferChunk(pair.writer(), nullptr, 0, nullptr, error), WriteQueue::OfferResult::kSent);
+  EXPECT_TRUE(pair.Drain().empty());
+}
+
 }  // namespace

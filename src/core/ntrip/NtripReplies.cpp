@@ -16,14 +16,21 @@ std::string DateLine(const LocalTime& now) {
                    now.minute, now.second);
 }
 
-std::string OkReply(int mode, double ntripVersion, int buildNumber, const LocalTime& now) {
+std::string OkReply(int mode, double ntripVersion, int buildNumber, const LocalTime& now, bool chunked) {
   if (mode == kReplyShort) return "ICY 200 OK\r\n\r\n";
-  const std::string head =
-      ntripVersion == 1.0
-          ? StrFormat("ICY 200 OK\r\nServer: KavroGnss-Tavix/%06d \r\n", buildNumber)
-          : StrFormat("HTTP/1.1 200 OK\r\nNtrip-Version: Ntrip/2.0\r\nServer: KavroGnss-Tavix/%06d \r\n",
-                      buildNumber);
+  if (ntripVersion == 1.0)
+    return StrFormat("ICY 200 OK\r\nServer: KavroGnss-Tavix/%06d \r\n", buildNumber) + DateLine(now);
+  std::string head = StrFormat(
+      "HTTP/1.1 200 OK\r\nNtrip-Version: Ntrip/2.0\r\nServer: KavroGnss-Tavix/%06d \r\n", buildNumber);
+  if (chunked) head += "Transfer-Encoding: chunked\r\n";
   return head + DateLine(now);
+}
+
+std::string UploadReply(std::string_view status, int buildNumber, const LocalTime& now) {
+  return "HTTP/1.1 " + std::string(status) +
+         StrFormat("\r\nNtrip-Version: Ntrip/2.0\r\nServer: KavroGnss-Tavix/%06d \r\nConnection: close\r\n",
+                   buildNumber) +
+         DateLine(now);
 }
 
 std::string RefusalReply(int mode, std::string_view realm, const LocalTime& now) {
@@ -37,9 +44,10 @@ std::string AlreadyConnectedReply(int mode, const LocalTime& now) {
   return "ERROR - Already Connected\r\n" + DateLine(now);
 }
 
-void SendOkReply(CKavroGyBl& gybl, ClientEntry& entry, int mode) {
+void SendOkReply(CKavroGyBl& gybl, ClientEntry& entry, int mode, bool chunked) {
   gybl.counters.Login(LoginResult::kAccepted);
-  gybl.SendText(entry.socket, OkReply(mode, entry.ntripVersion, gybl.buildNumber, gybl.clock().Now()));
+  gybl.SendText(entry.socket,
+                OkReply(mode, entry.ntripVersion, gybl.buildNumber, gybl.clock().Now(), chunked));
 }
 
 int SendRefusalReply(CKavroGyBl& gybl, AccountServices& accounts, ClientEntry& entry, std::string_view realm,

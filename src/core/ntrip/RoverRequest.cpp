@@ -104,7 +104,10 @@ int NotServed(CKavroGyBl& gybl, AccountServices& accounts, NtripServices& servic
 }
 
 int Served(CKavroGyBl& gybl, ClientEntry& entry, const GetRequest& request) {
-  SendOkReply(gybl, entry, kReplyFull);
+  // With "Ntrip2Chunked", an NTRIP 2 rover's stream follows its reply header in HTTP chunks.
+  const bool chunked = gybl.settings.ntrip2Chunked != 0 && entry.ntripVersion != 1.0;
+  SendOkReply(gybl, entry, kReplyFull, chunked);
+  entry.chunkedReplies = chunked;
   gybl.Log(
       StrFormat("[%4d]%s [%s]-[%s][%s][%s]%s  %s %s OK", static_cast<int>(entry.socket), request.path.c_str(),
                 request.credentials.user.c_str(), request.credentials.password.c_str(),
@@ -152,10 +155,10 @@ int Forward(CKavroGyBl& gybl, AccountServices& accounts, NtripServices& services
 
 }  // namespace
 
-BasicCredentials ParseBasicCredentials(std::string_view request) {
+BasicCredentials ParseBasicCredentials(std::string_view request, bool anyCase) {
   BasicCredentials result;
   constexpr std::string_view kName = "Authorization: Basic ";
-  const size_t at = request.find(kName);
+  const size_t at = FindText(request, kName, anyCase);
   if (at == std::string_view::npos) return result;
   std::string_view encoded = request.substr(at + kName.size(), kAuthorizationLimit);
   encoded = encoded.substr(0, encoded.find_first_of("\r\n"));
@@ -200,8 +203,10 @@ int HandleGetRequest(CKavroGyBl& gybl, AccountServices& accounts, NtripServices&
   entry.classifyState = kClassifyGet;
   GetRequest request;
   request.path = WordAt(text, 1);
-  entry.ntripVersion = NtripVersionOf(text, 1.0);
-  entry.agent = HeaderValue(text, "User-Agent:", kAgentLimit);
+  // NTRIP 2 clients may write header names in any case; NTRIP 1 requests are matched as they were.
+  entry.ntripVersion = NtripVersionOf(text, 1.0, true);
+  const bool anyCase = entry.ntripVersion != 1.0;
+  entry.agent = HeaderValue(text, "User-Agent:", kAgentLimit, anyCase);
   DecodeReceiverCode(entry, gybl.settings.receiverAlphabet);
   // A '*' code whose check failed is forged: refused like an uncoded receiver.
   if (flags.receiverCodeLogin != 0 &&
@@ -209,7 +214,7 @@ int HandleGetRequest(CKavroGyBl& gybl, AccountServices& accounts, NtripServices&
     return 0;
   }
 
-  request.credentials = ParseBasicCredentials(text);
+  request.credentials = ParseBasicCredentials(text, anyCase);
   const std::string& user = request.credentials.user;
   const std::string& password = request.credentials.password;
   if (!request.path.empty()) request.mountpoint = request.path.substr(1);

@@ -9,13 +9,13 @@ class CKavroGyBl;
 class NtripServices;
 
 // User name and password of a Basic authorization header, cut as the caster cuts them; both empty
-// when the header is absent or unusable.
+// when the header is absent or unusable. anyCase: the header name is matched without regard to case.
 struct BasicCredentials {
   std::string text;  // the decoded "user:password" text
   std::string user;
   std::string password;
 };
-BasicCredentials ParseBasicCredentials(std::string_view request);
+BasicCredentials ParseBasicCredentials(std::string_view request, bool anyCase = false);
 
 // dataFormat and its name for a requested mountpoint: the format-typed names, then the upstream
 // mountpoints (11 and above); 0 for any other name.

@@ -34,14 +34,18 @@ SourceWords ParseSourceWords(std::string_view request) {
 }
 
 // Refuses a mountpoint that is taken; count is the holder's idle count (0 for an upstream name).
-int RefuseRepeat(CKavroGyBl& gybl, ClientEntry& entry, const SourceWords& words, int count) {
-  gybl.SetUserName(entry, "REP_USER-" + words.mountpoint);
-  gybl.Log(StrFormat("NTRIP SERVER %s [%s]-[%s] %s  %s %d(%s) REPEAT %d", words.mountpoint.c_str(),
-                     words.mountpoint.c_str(), words.password.c_str(), entry.agent.c_str(),
+int RefuseRepeat(CKavroGyBl& gybl, ClientEntry& entry, const UploadLogin& login, int count) {
+  gybl.SetUserName(entry, "REP_USER-" + login.mountpoint);
+  gybl.Log(StrFormat("NTRIP SERVER %s [%s]-[%s] %s  %s %d(%s) REPEAT %d", login.mountpoint.c_str(),
+                     login.account.c_str(), login.password.c_str(), entry.agent.c_str(),
                      AddressText(entry.peerAddress).c_str(), static_cast<int>(entry.socket),
                      entry.ipLocation.c_str(), count),
-           kLogRed, words.mountpoint);
-  SendAlreadyConnectedReply(gybl, entry, kReplyShort);
+           kLogRed, login.mountpoint);
+  if (login.ntrip2) {
+    gybl.SendText(entry.socket, UploadReply("409 Conflict", gybl.buildNumber, gybl.clock().Now()));
+  } else {
+    SendAlreadyConnectedReply(gybl, entry, kReplyShort);
+  }
   return 0;
 }
 
@@ -60,45 +64,63 @@ int HandleSourceRequest(CKavroGyBl& gybl, AccountServices& accounts, NtripServic
   DecodeReceiverCode(entry, gybl.settings.receiverAlphabet);
   gybl.logRecord.name = words.mountpoint;
 
-  if (words.mountpoint.rfind('[', 0) == 0) {
+  UploadLogin login;
+  login.mountpoint = words.mountpoint;
+  login.account = words.mountpoint;
+  login.password = words.password;
+  return AdmitUpload(gybl, accounts, services, entry, login);
+}
+
+int AdmitUpload(CKavroGyBl& gybl, AccountServices& accounts, NtripServices& services, ClientEntry& entry,
+                const UploadLogin& login) {
+  const uint32_t socket = entry.socket;
+  if (login.mountpoint.rfind('[', 0) == 0) {
     gybl.SetUserName(entry, "SET_MOUNT");
     services.Sourcetable(socket, 0, 0, 0, 0);
     return 0;
   }
-  gybl.SetUserName(entry, words.mountpoint);
+  gybl.SetUserName(entry, login.mountpoint);
   entry.clientType = "NTRIP";
 
   for (const auto& mount : gybl.mounts) {
-    if (mount->name == words.mountpoint) return RefuseRepeat(gybl, entry, words, 0);
+    if (mount->name == login.mountpoint) return RefuseRepeat(gybl, entry, login, 0);
   }
-  if (ClientEntry* other = gybl.FindNamed(words.mountpoint, socket)) {
+  if (ClientEntry* other = gybl.FindNamed(login.mountpoint, socket)) {
     if (other->idleSeconds > kPushIdleAbove) other->idleSeconds += kPushSeconds;
-    return RefuseRepeat(gybl, entry, words, other->idleSeconds);
+    return RefuseRepeat(gybl, entry, login, other->idleSeconds);
   }
 
   // The account steps need the server's answers: fetched first, then this request is handled again.
-  if (!accounts.LookupReady(entry, words.mountpoint, words.password)) return 1;
-  accounts.LookupUserArea(words.mountpoint, entry);
+  if (!accounts.LookupReady(entry, login.account, login.password)) return 1;
+  accounts.LookupUserArea(login.account, entry);
   const bool protection = gybl.settings.flags.passwordProtection != 0;
   const bool admitUnchecked = gybl.settings.useSql != 0 && protection && accounts.ServerDatabaseDown();
   if (!admitUnchecked) {
-    const UserCheck check = accounts.CheckUser(words.mountpoint, words.password, entry);
+    const UserCheck check = accounts.CheckUser(login.account, login.password, entry);
     if (!check.ok && protection) {
       gybl.LoadTexts(kTextLoginRefused);
-      gybl.Log(StrFormat("[%s]-[%s] %s", words.mountpoint.c_str(), words.password.c_str(),
-                         gybl.textList[0].c_str()),
-               kLogRed, words.mountpoint);
-      SendRefusalReply(gybl, accounts, entry, words.password, check.errorCode, kReplyShort);
+      gybl.Log(
+          StrFormat("[%s]-[%s] %s", login.account.c_str(), login.password.c_str(), gybl.textList[0].c_str()),
+          kLogRed, login.mountpoint);
+      if (login.ntrip2) {
+        SendRefusalReply(gybl, accounts, entry, login.realm, check.errorCode, kReplyFull);
+      } else {
+        SendRefusalReply(gybl, accounts, entry, login.password, check.errorCode, kReplyShort);
+      }
       return 0;
     }
   }
 
   gybl.monitor().OnTree(0, &entry, 0);
-  SendOkReply(gybl, entry, kReplyShort);
+  if (login.ntrip2) {
+    gybl.SendText(socket, UploadReply("200 OK", gybl.buildNumber, gybl.clock().Now()));
+  } else {
+    SendOkReply(gybl, entry, kReplyShort);
+  }
   gybl.SetClientType(entry, "BASE");
   gybl.Log(StrFormat("[%4d]NTRIP SERVER %s [%s]-[%s] %s  %s %s OK", static_cast<int>(socket),
-                     words.mountpoint.c_str(), words.mountpoint.c_str(), words.password.c_str(),
+                     login.mountpoint.c_str(), login.account.c_str(), login.password.c_str(),
                      entry.agent.c_str(), AddressText(entry.peerAddress).c_str(), entry.ipLocation.c_str()),
-           kLogNormal, words.mountpoint);
+           kLogNormal, login.mountpoint);
   return 1;
 }
