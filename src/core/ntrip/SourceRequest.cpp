@@ -38,7 +38,7 @@ int RefuseRepeat(CKavroGyBl& gybl, ClientEntry& entry, const SourceWords& words,
   gybl.SetUserName(entry, "REP_USER-" + words.mountpoint);
   gybl.Log(StrFormat("NTRIP SERVER %s [%s]-[%s] %s  %s %d(%s) REPEAT %d", words.mountpoint.c_str(),
                      words.mountpoint.c_str(), words.password.c_str(), entry.agent.c_str(),
-                     AddressText(entry.peerAddress).c_str(), static_cast<int>(entry.socket),
+                     PeerAddressText(entry).c_str(), static_cast<int>(entry.socket),
                      entry.ipLocation.c_str(), count),
            kLogRed, words.mountpoint);
   SendAlreadyConnectedReply(gybl, entry, kReplyShort);
@@ -98,7 +98,7 @@ int HandleSourceRequest(CKavroGyBl& gybl, AccountServices& accounts, NtripServic
   gybl.SetClientType(entry, "BASE");
   gybl.Log(StrFormat("[%4d]NTRIP SERVER %s [%s]-[%s] %s  %s %s OK", static_cast<int>(socket),
                      words.mountpoint.c_str(), words.mountpoint.c_str(), words.password.c_str(),
-                     entry.agent.c_str(), AddressText(entry.peerAddress).c_str(), entry.ipLocation.c_str()),
+                     entry.agent.c_str(), PeerAddressText(entry).c_str(), entry.ipLocation.c_str()),
            kLogNormal, words.mountpoint);
   return 1;
 }
