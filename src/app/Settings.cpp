@@ -148,6 +148,10 @@ Settings ReadSettings(const std::string& settingsFile, const std::string& relayF
   s.mountLocal = file.GetString("SYSTEMSERVER", "MountLocal", s.mountLocal);
   s.maxPerIp = std::max(0, file.GetInt("SYSTEMSERVER", "MaxPerIP", s.maxPerIp));
   s.maxConnectsPerIp = std::max(0, file.GetInt("SYSTEMSERVER", "MaxConnectsPerIP", s.maxConnectsPerIp));
+  s.tlsPort = file.GetInt("SYSTEMSERVER", "TLSPORT", s.tlsPort);
+  s.tlsCert = file.GetString("SYSTEMSERVER", "TLSCERT", s.tlsCert);
+  s.tlsKey = file.GetString("SYSTEMSERVER", "TLSKEY", s.tlsKey);
+  s.ipv6 = file.GetInt("SYSTEMSERVER", "IPV6", s.ipv6) == 1 ? 1 : 0;
   s.flags = ParseSetFlags(file.GetString("SYSTEMSERVER", "SET", ""));
   const std::string alphabet = file.GetString("SYSTEMSERVER", "ReceiverAlphabet", "");
   if (IsReceiverAlphabet(alphabet)) s.receiverAlphabet = alphabet;
@@ -156,6 +160,7 @@ Settings ReadSettings(const std::string& settingsFile, const std::string& relayF
   s.monitorBind = file.GetString("MONITOR", "BIND", s.monitorBind);
   s.monitorPassword = file.GetString("MONITOR", "PASSWORD", s.monitorPassword);
   s.monitorTileUrl = file.GetString("MONITOR", "TileURL", s.monitorTileUrl);
+  s.monitorTls = file.GetInt("MONITOR", "TLS", s.monitorTls) == 1 ? 1 : 0;
   return s;
 }
 
