@@ -13,5 +13,5 @@ std::string TlsFilePath(const std::string& programDirectory, const std::string& 
 
 // A TLS server context with the certificate chain and key; null, with the reason in error, when a
 // file is not set, missing, unreadable, or the key does not belong to the certificate.
-std::shared_ptr<boost::asio::ssl::context> LoadTlsContext(const std::string& certFile, const std::string& keyFile,
-                                                          std::string& error);
+std::shared_ptr<boost::asio::ssl::context> LoadTlsContext(const std::string& certFile,
+                                                          const std::string& keyFile, std::string& error);

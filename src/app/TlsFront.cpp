@@ -50,7 +50,10 @@ namespace {
 class TlsLink : public std::enable_shared_from_this<TlsLink> {
  public:
   TlsLink(tcp::socket socket, std::shared_ptr<TlsFrontState> front)
-      : tls_(std::move(socket), *front->tlsContext), pair_(front->io), timer_(front->io), front_(std::move(front)) {
+      : tls_(std::move(socket), *front->tlsContext),
+        pair_(front->io),
+        timer_(front->io),
+        front_(std::move(front)) {
     front_->links.insert(this);
   }
   ~TlsLink() {
@@ -111,30 +114,33 @@ class TlsLink : public std::enable_shared_from_this<TlsLink> {
   // Client to caster: one read in flight, written whole before the next, so a caster that does not
   // read holds the client back through TCP rather than through memory here.
   void ReadClient() {
-    tls_.async_read_some(asio::buffer(fromClient_), [self = shared_from_this()](const error_code& e, size_t n) {
-      if (self->closed_) return;
-      if (e) return self->ClientEnded();
-      asio::async_write(self->pair_, asio::buffer(self->fromClient_.data(), n),
-                        [self](const error_code& w, size_t) {
-                          if (self->closed_) return;
-                          if (w) return self->Close();
-                          self->ReadClient();
-                        });
-    });
+    tls_.async_read_some(asio::buffer(fromClient_),
+                         [self = shared_from_this()](const error_code& e, size_t n) {
+                           if (self->closed_) return;
+                           if (e) return self->ClientEnded();
+                           asio::async_write(self->pair_, asio::buffer(self->fromClient_.data(), n),
+                                             [self](const error_code& w, size_t) {
+                                               if (self->closed_) return;
+                                               if (w) return self->Close();
+                                               self->ReadClient();
+                                             });
+                         });
   }
 
   // Caster to client, in the same way: the caster's write queue sees the pair fill as it would
   // see a slow TCP client.
   void ReadCaster() {
-    pair_.async_read_some(asio::buffer(fromCaster_), [self = shared_from_this()](const error_code& e, size_t n) {
-      if (self->closed_) return;
-      if (e) return self->CasterEnded();
-      asio::async_write(self->tls_, asio::buffer(self->fromCaster_.data(), n), [self](const error_code& w, size_t) {
-        if (self->closed_) return;
-        if (w) return self->Close();
-        self->ReadCaster();
-      });
-    });
+    pair_.async_read_some(asio::buffer(fromCaster_),
+                          [self = shared_from_this()](const error_code& e, size_t n) {
+                            if (self->closed_) return;
+                            if (e) return self->CasterEnded();
+                            asio::async_write(self->tls_, asio::buffer(self->fromCaster_.data(), n),
+                                              [self](const error_code& w, size_t) {
+                                                if (self->closed_) return;
+                                                if (w) return self->Close();
+                                                self->ReadCaster();
+                                              });
+                          });
   }
 
   // The client closed or failed: the caster reads the end of its connection.

@@ -3,11 +3,11 @@
 // client driven by running its io_context until a condition holds.
 #include <unistd.h>
 
+#include <array>
 #include <boost/asio/connect.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ssl.hpp>
 #include <boost/asio/write.hpp>
-#include <array>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
@@ -24,9 +24,10 @@ class TestCertificate {
     dir_ = std::filesystem::temp_directory_path() /
            ("kavro-tls-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
     std::filesystem::create_directories(dir_);
-    const std::string command = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1"
-                                " -subj /CN=localhost -keyout '" +
-                                key().string() + "' -out '" + cert().string() + "' > /dev/null 2>&1";
+    const std::string command =
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1"
+        " -subj /CN=localhost -keyout '" +
+        key().string() + "' -out '" + cert().string() + "' > /dev/null 2>&1";
     made_ = std::system(command.c_str()) == 0 && std::filesystem::exists(cert());
   }
   ~TestCertificate() {
@@ -57,15 +58,16 @@ class TlsClient {
         ended_ = true;
         return;
       }
-      stream_.async_handshake(boost::asio::ssl::stream_base::client, [this](const boost::system::error_code& e) {
-        if (e) {
-          ended_ = true;
-          return;
-        }
-        ready_ = true;
-        Read();
-        Write();
-      });
+      stream_.async_handshake(boost::asio::ssl::stream_base::client,
+                              [this](const boost::system::error_code& e) {
+                                if (e) {
+                                  ended_ = true;
+                                  return;
+                                }
+                                ready_ = true;
+                                Read();
+                                Write();
+                              });
     });
   }
   void Send(std::string bytes) {
@@ -84,14 +86,15 @@ class TlsClient {
 
  private:
   void Read() {
-    stream_.async_read_some(boost::asio::buffer(block_), [this](const boost::system::error_code& e, size_t n) {
-      received_.append(block_.data(), n);
-      if (e) {
-        ended_ = true;
-        return;
-      }
-      Read();
-    });
+    stream_.async_read_some(boost::asio::buffer(block_),
+                            [this](const boost::system::error_code& e, size_t n) {
+                              received_.append(block_.data(), n);
+                              if (e) {
+                                ended_ = true;
+                                return;
+                              }
+                              Read();
+                            });
   }
   void Write() {
     if (pending_.empty()) return;
