@@ -225,7 +225,8 @@ void CMainFrame::StopService() {
   tlsListen_.reset();
   acceptRetry_.cancel();
   gybl_.CloseAll();
-  // After the caster's ends closed: the TLS clients still in their handshake go too.
+  // The TLS clients handed over end with their connections closed above; those still in their
+  // handshake go now.
   if (tlsFront_) tlsFront_->Stop();
   tlsFront_.reset();
   gybl_.steps().CloseSqlDatabase();

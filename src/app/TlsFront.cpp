@@ -75,6 +75,8 @@ class TlsLink : public std::enable_shared_from_this<TlsLink> {
                          [self = shared_from_this()](const error_code& e) { self->OnHandshake(e); });
   }
 
+  bool Handshaking() const { return handshaking_; }
+
   void Close() {
     if (closed_) return;
     closed_ = true;
@@ -212,7 +214,9 @@ void TlsFront::Stop() {
   error_code ignored;
   for (const auto& acceptor : state_->acceptors) acceptor->close(ignored);
   state_->acceptors.clear();
-  for (TlsLink* link : std::set<TlsLink*>(state_->links)) link->Close();
+  for (TlsLink* link : std::set<TlsLink*>(state_->links)) {
+    if (link->Handshaking()) link->Close();
+  }
 }
 
 size_t TlsFront::Connections() const { return state_->links.size(); }

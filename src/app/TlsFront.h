@@ -26,7 +26,8 @@ class TlsFront {
 
   // Accepts TLS clients on a listening acceptor until Stop.
   void Listen(std::shared_ptr<boost::asio::ip::tcp::acceptor> acceptor);
-  // Closes the acceptors and every TLS connection, handed over or not.
+  // Closes the acceptors and the connections still in their handshake; a connection handed over
+  // ends when the caster closes its end (its last bytes and a TLS close still reach the client).
   void Stop();
   // TLS connections open now (in their handshake or pumping).
   size_t Connections() const;
