@@ -155,13 +155,6 @@ TEST(AddressLimitKeyTest, Ipv6CountsByItsSlash64AndMappedIpv4AsIpv4) {
   // An IPv6 prefix with the bits of an IPv4 address is still another key.
   EXPECT_NE(LimitKey(make_address("0:0:7f00:1::")), AddressKey(kA));
   EXPECT_NE(LimitKey(make_address("::1")), AddressKey(0u));
-
-  AddressLimits limits;
-  limits.SetLimits(1, 0);
-  const AddressLimits::TimePoint now{};
-  EXPECT_EQ(limits.Admit(LimitKey(make_address("2001:db8::1")), now).verdict, Verdict::kAdmitted);
-  EXPECT_EQ(limits.Admit(LimitKey(make_address("2001:db8::2")), now).verdict, Verdict::kTooManyOpen);
-  EXPECT_EQ(limits.Admit(kA, now).verdict, Verdict::kAdmitted);
 }
 
 }  // namespace

@@ -81,7 +81,6 @@ class TlsClient {
   }
   bool ready() const { return ready_; }
   bool ended() const { return ended_; }
-  bool sent() const { return pending_.empty(); }
   const std::string& received() const { return received_; }
 
  private:
