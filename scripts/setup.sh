@@ -7,6 +7,7 @@ packages=(
   build-essential cmake pkg-config
   libboost1.81-dev
   libsqlite3-dev libpq-dev
+  libssl-dev openssl
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   postgresql
   rtklib

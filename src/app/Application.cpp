@@ -21,6 +21,7 @@
 #include "app/ProgramLayout.h"
 #include "app/Settings.h"
 #include "app/SingleInstance.h"
+#include "app/TlsContext.h"
 #include "app/WorkspaceTree.h"
 #include "core/CasterHandlers.h"
 #include "core/CasterServices.h"
@@ -188,6 +189,9 @@ void StartMonitor(CKavroGyBl& gybl, const CMainFrame& frame, MonitorServer& serv
   options.port = settings.monitorPort;
   options.password = settings.monitorPassword;
   options.imageOrigin = TileOrigin(settings.monitorTileUrl);
+  options.tls = settings.monitorTls != 0;
+  options.tlsCert = TlsFilePath(gybl.programDirectory, settings.tlsCert);
+  options.tlsKey = TlsFilePath(gybl.programDirectory, settings.tlsKey);
   options.webRoot =
       FindWebRoot(webOverride != nullptr ? webOverride : "", executableDirectory, gybl.programDirectory);
   std::string error;
@@ -198,8 +202,8 @@ void StartMonitor(CKavroGyBl& gybl, const CMainFrame& frame, MonitorServer& serv
   monitor.SetServer(&server);
   if (options.webRoot.empty()) gybl.Log("Monitor: no web folder with index.html found", kLogRed);
   const bool v6 = options.bind.find(':') != std::string::npos;
-  gybl.Log(StrFormat(v6 ? "Monitor http://[%s]:%d/" : "Monitor http://%s:%d/", options.bind.c_str(),
-                     server.port()),
+  gybl.Log(StrFormat(v6 ? "Monitor %s://[%s]:%d/" : "Monitor %s://%s:%d/", options.tls ? "https" : "http",
+                     options.bind.c_str(), server.port()),
            kLogNormal);
 }
 

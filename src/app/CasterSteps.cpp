@@ -6,7 +6,8 @@
 #include "reports/IpLocation.h"
 
 std::string CasterSteps::LocateAddress(const sockaddr_in& peer) {
-  if (!locate_ || ipLocation_ == nullptr || !ipLocation_->IsOpen()) return {};
+  // The location file knows IPv4 ranges only.
+  if (!locate_ || ipLocation_ == nullptr || !ipLocation_->IsOpen() || peer.sin_family == AF_INET6) return {};
   return ipLocation_->LocationText(ntohl(peer.sin_addr.s_addr));
 }
 

@@ -84,10 +84,15 @@ const FileRules& SettingsRules() {
           {"MaxPerIP", Kind::kNumber, 0},
           {"MaxConnectsPerIP", Kind::kNumber, 0},
           {"Ntrip2Chunked", Kind::kNumber, 0, 1},
+          {"TLSPORT", Kind::kPort},
+          {"TLSCERT"},
+          {"TLSKEY"},
+          {"IPV6", Kind::kNumber, 0, 1},
           {"SET", Kind::kFlags},
           {"ReceiverAlphabet", Kind::kAlphabet}}},
         {"MONITOR",
-         {{"PORT", Kind::kPort}, {"BIND", Kind::kAddress}, {"PASSWORD"}, {"TileURL", Kind::kTileUrl}}},
+         {{"PORT", Kind::kPort}, {"BIND", Kind::kAddress}, {"PASSWORD"}, {"TileURL", Kind::kTileUrl},
+          {"TLS", Kind::kNumber, 0, 1}}},
     }};
   }();
   return rules;

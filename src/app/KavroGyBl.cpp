@@ -29,6 +29,10 @@ std::string AddressText(const sockaddr_in& address) {
   return StrFormat("%u.%u.%u.%u", a >> 24, (a >> 16) & 0xFF, (a >> 8) & 0xFF, a & 0xFF);
 }
 
+std::string PeerAddressText(const ClientEntry& entry) {
+  return entry.peerText.empty() ? AddressText(entry.peerAddress) : entry.peerText;
+}
+
 CKavroGyBl::CKavroGyBl(Settings s, const Clock& clock, MonitorEvents& monitor, ServiceSteps& steps)
     : settings(std::move(s)), clock_(clock), monitor_(monitor), steps_(steps) {}
 
@@ -117,11 +121,12 @@ ClientEntry* CKavroGyBl::FindNamed(const std::string& name, uint32_t except,
   return found;
 }
 
-int CKavroGyBl::Accept(uint32_t socket, const sockaddr_in& peer) {
+int CKavroGyBl::Accept(uint32_t socket, const sockaddr_in& peer, const std::string& peerText) {
   if (clientTable.count(socket) == 1) return 0;
   ClientEntry entry;
   entry.socket = socket;
   entry.peerAddress = peer;
+  entry.peerText = peerText;
   entry.connectTime = clock_.Now();
   // The buffers take storage only when input arrives, and give it back when they empty.
   entry.deviceBuffer = std::make_unique<CBuffer>();
@@ -174,7 +179,7 @@ int CKavroGyBl::Close(uint32_t socket, CloseReason reason) {
 
   LoadTexts(kTextConnection);
   const int entries = static_cast<int>(clientTable.size());
-  const std::string address = AddressText(entry.peerAddress);
+  const std::string address = PeerAddressText(entry);
   if (reason == CloseReason::kRefused) {
     Log(StrFormat("[%4d]%s[%-16s(%4d)][%s][%s][%s][%s] %s %s %s {%d}", static_cast<int>(socket),
                   textList[0].c_str(), entry.userName.c_str(), entries, entry.clientType.c_str(),

@@ -63,7 +63,8 @@ class CKavroGyBl {
   ServiceSteps& steps() { return steps_; }
 
   // Creates the entry of an accepted socket. 0 when the socket already has one.
-  int Accept(uint32_t socket, const sockaddr_in& peer);
+  // peerText: an IPv6 peer's address text (peer then has family AF_INET6); empty for IPv4.
+  int Accept(uint32_t socket, const sockaddr_in& peer, const std::string& peerText = {});
   // Closes a connection with a reason: closes the socket, records and logs the entry, removes it.
   // Returns 1 when an entry was removed.
   int Close(uint32_t socket, CloseReason reason);
@@ -140,3 +141,5 @@ class CKavroGyBl {
 
 // Dotted notation of an IPv4 socket address.
 std::string AddressText(const sockaddr_in& address);
+// The entry's peer address as shown and recorded: dotted IPv4, or the IPv6 text form.
+std::string PeerAddressText(const ClientEntry& entry);

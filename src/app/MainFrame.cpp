@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ip/v6_only.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <cerrno>
@@ -11,6 +12,8 @@
 #include <fstream>
 
 #include "app/HostInfo.h"
+#include "app/TlsContext.h"
+#include "app/TlsFront.h"
 #include "app/WindowTitle.h"
 #include "core/Messages.h"
 #include "core/SocketConnection.h"
@@ -85,7 +88,7 @@ void CMainFrame::OnTick() {
 }
 
 int CMainFrame::ListeningPort(int which) const {
-  const auto& acceptor = which == 1 ? m_sockListen1 : m_sockListen2;
+  const auto& acceptor = which == 1 ? m_sockListen1 : which == 2 ? m_sockListen2 : tlsListen_;
   if (!acceptor || !acceptor->is_open()) return 0;
   boost::system::error_code error;
   const auto endpoint = acceptor->local_endpoint(error);
@@ -98,16 +101,20 @@ size_t CMainFrame::QueuedBytes(uint32_t socket) const {
 }
 
 std::shared_ptr<CMainFrame::Acceptor> CMainFrame::OpenListener(const char* name, int port, int backlog,
-                                                               bool reportCode) {
+                                                               bool reportCode, bool v6, const char* kind) {
   auto acceptor = std::make_shared<Acceptor>(io_);
   boost::system::error_code error;
-  acceptor->open(tcp::v4(), error);
+  acceptor->open(v6 ? tcp::v6() : tcp::v4(), error);
   if (error) {
-    gybl_.Log(gybl_.textList[3], kLogRed);
+    gybl_.Log(*kind == 0 ? gybl_.textList[3] : StrFormat("%s %s", gybl_.textList[3].c_str(), kind), kLogRed);
     return nullptr;
   }
   acceptor->set_option(asio::socket_base::reuse_address(true), error);
-  acceptor->bind(tcp::endpoint(asio::ip::address_v4::any(), static_cast<unsigned short>(port)), error);
+  // IPv6 only: IPv4 clients keep coming through the IPv4 listener, with their addresses as before.
+  if (v6) acceptor->set_option(asio::ip::v6_only(true), error);
+  const asio::ip::address any = v6 ? asio::ip::address(asio::ip::address_v6::any())
+                                   : asio::ip::address(asio::ip::address_v4::any());
+  acceptor->bind(tcp::endpoint(any, static_cast<unsigned short>(port)), error);
   if (error) {
     gybl_.Log(StrFormat("%s Bind Error", name), kLogRed);
     return nullptr;
@@ -121,9 +128,47 @@ std::shared_ptr<CMainFrame::Acceptor> CMainFrame::OpenListener(const char* name,
     }
     return acceptor;
   }
-  gybl_.Log(StrFormat("%s PORT[%d]  %s", gybl_.textList[1].c_str(), port, gybl_.textList[2].c_str()),
-            kLogNormal);
+  if (*kind == 0) {
+    gybl_.Log(StrFormat("%s PORT[%d]  %s", gybl_.textList[1].c_str(), port, gybl_.textList[2].c_str()),
+              kLogNormal);
+  } else {
+    gybl_.Log(StrFormat("%s PORT[%d]  %s %s", gybl_.textList[1].c_str(), port, gybl_.textList[2].c_str(), kind),
+              kLogNormal);
+  }
   return acceptor;
+}
+
+void CMainFrame::OpenIpv6Listeners(int backlog) {
+  const Settings& settings = gybl_.settings;
+  for (const auto& [name, port] : {std::pair{"m_sockListen1 [::]", settings.port},
+                                   std::pair{"m_sockListen2 [::]", settings.port2}}) {
+    if (port == 0) continue;
+    if (auto listener = OpenListener(name, port, backlog, true, true, "[::]")) {
+      ipv6Listeners_.push_back(listener);
+      StartAccept(listener);
+    }
+  }
+}
+
+void CMainFrame::StartTls(int backlog) {
+  const Settings& settings = gybl_.settings;
+  std::string error;
+  auto context = LoadTlsContext(TlsFilePath(gybl_.programDirectory, settings.tlsCert),
+                                TlsFilePath(gybl_.programDirectory, settings.tlsKey), error);
+  if (!context) {
+    gybl_.Log(error, kLogRed);
+    return;
+  }
+  tlsFront_ = std::make_unique<TlsFront>(io_, std::move(context), [this](tcp::socket socket, const tcp::endpoint& peer) {
+    AcceptPeer(std::move(socket), peer);
+  });
+  tlsListen_ = OpenListener("TLS", settings.tlsPort, backlog, true, false, "TLS");
+  if (tlsListen_) tlsFront_->Listen(tlsListen_);
+  if (settings.ipv6 == 0) return;
+  if (auto listener = OpenListener("TLS [::]", settings.tlsPort, backlog, true, true, "TLS [::]")) {
+    ipv6Listeners_.push_back(listener);
+    tlsFront_->Listen(listener);
+  }
 }
 
 int CMainFrame::StartService() {
@@ -153,6 +198,8 @@ int CMainFrame::StartService() {
     if (!m_sockListen2) return 0;
     StartAccept(m_sockListen2);
   }
+  if (settings.ipv6 != 0) OpenIpv6Listeners(ListenBacklog());
+  if (settings.tlsPort != 0) StartTls(ListenBacklog());
 
   gybl_.serviceRunning = 1;
   gybl_.steps().OpenSqlDatabase();
@@ -173,8 +220,15 @@ void CMainFrame::StopService() {
     if (*listener) (*listener)->close(ignored);
     listener->reset();
   }
+  for (auto& listener : ipv6Listeners_) listener->close(ignored);
+  ipv6Listeners_.clear();
+  tlsListen_.reset();
   acceptRetry_.cancel();
   gybl_.CloseAll();
+  // The TLS clients handed over end with their connections closed above; those still in their
+  // handshake go now.
+  if (tlsFront_) tlsFront_->Stop();
+  tlsFront_.reset();
   gybl_.steps().CloseSqlDatabase();
   gybl_.steps().StopLinks();
   gybl_.LoadTexts(kTextService);
@@ -210,6 +264,11 @@ void CMainFrame::OnAccept(tcp::socket socket) {
   boost::system::error_code error;
   const tcp::endpoint remote = socket.remote_endpoint(error);
   if (error) return;
+  AcceptPeer(std::move(socket), remote);
+}
+
+void CMainFrame::AcceptPeer(tcp::socket socket, const tcp::endpoint& remote) {
+  boost::system::error_code error;
   // Refused before an entry is made: a flood from one address costs an accept and a close.
   addressLimits_.SetLimits(gybl_.settings.maxPerIp, gybl_.settings.maxConnectsPerIp);
   const bool counted = addressLimits_.Enabled();
@@ -223,13 +282,19 @@ void CMainFrame::OnAccept(tcp::socket socket) {
   sockaddr_in peer{};
   peer.sin_family = AF_INET;
   peer.sin_port = htons(remote.port());
-  if (remote.address().is_v4()) peer.sin_addr.s_addr = htonl(remote.address().to_v4().to_uint());
+  std::string peerText;
+  if (remote.address().is_v4()) {
+    peer.sin_addr.s_addr = htonl(remote.address().to_v4().to_uint());
+  } else {
+    peer.sin_family = AF_INET6;
+    peerText = remote.address().to_string();
+  }
 
   const auto fd = static_cast<uint32_t>(socket.native_handle());
   auto connection = std::make_shared<SocketConnection>(std::move(socket), fd, queueBound_);
-  connection->address = ntohl(peer.sin_addr.s_addr);
+  connection->address = LimitKey(remote.address());
   connection->addressCounted = counted;
-  if (gybl_.Accept(fd, peer) == 0) {
+  if (gybl_.Accept(fd, peer, peerText) == 0) {
     if (counted) addressLimits_.Release(connection->address, limitClock_());
     connection->socket.close(error);
     return;
@@ -240,8 +305,7 @@ void CMainFrame::OnAccept(tcp::socket socket) {
 }
 
 bool CMainFrame::AdmitAddress(const asio::ip::address& address) {
-  const uint32_t key = address.is_v4() ? address.to_v4().to_uint() : 0;
-  const AddressLimits::Decision decision = addressLimits_.Admit(key, limitClock_());
+  const AddressLimits::Decision decision = addressLimits_.Admit(LimitKey(address), limitClock_());
   if (decision.verdict == AddressLimits::Verdict::kAdmitted) return true;
   if (decision.report) gybl_.Log(AddressRefusalText(address.to_string(), decision), kLogRed);
   return false;

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "app/KavroGyBl.h"
 #include "core/AddressLimits.h"
@@ -16,13 +17,14 @@
 #include "core/WriteQueue.h"
 
 class SocketConnection;
+class TlsFront;
 
 class CMainFrame : public SocketLayer {
  public:
   CMainFrame(boost::asio::io_context& io, CKavroGyBl& gybl, RequestHandlers& handlers);
   ~CMainFrame() override;
 
-  // Starts listening on "PORT" (and "PORT2"); 1 when the service runs.
+  // Starts listening on "PORT" (and "PORT2", "TLSPORT", and [::] with "IPV6"); 1 when the service runs.
   int StartService();
   void StopService();
 
@@ -34,7 +36,7 @@ class CMainFrame : public SocketLayer {
   // A request that waited for the database is handled again with its answers; a refusal closes it.
   void ResumeRequest(uint32_t socket);
   const std::string& windowTitle() const { return windowTitle_; }
-  // Port a listener is bound to (0 when it is not listening).
+  // Port a listener is bound to (0 when it is not listening): 1 "PORT", 2 "PORT2", 3 "TLSPORT".
   int ListeningPort(int which) const;
   // Bytes waiting in a connection's write queue.
   size_t QueuedBytes(uint32_t socket) const;
@@ -51,10 +53,18 @@ class CMainFrame : public SocketLayer {
 
  private:
   using Acceptor = boost::asio::ip::tcp::acceptor;
-  // A listener on all IPv4 addresses; null when it cannot be created or bound.
-  std::shared_ptr<Acceptor> OpenListener(const char* name, int port, int backlog, bool reportCode);
+  // A listener on all IPv4 addresses, or with v6 on all IPv6 addresses (IPv6 only); null when it
+  // cannot be created or bound. kind names a listener beyond the plain IPv4 ones in its log line.
+  std::shared_ptr<Acceptor> OpenListener(const char* name, int port, int backlog, bool reportCode,
+                                         bool v6 = false, const char* kind = "");
+  // The [::] listeners of "IPV6" for the plain ports; a failure is logged and leaves IPv4 serving.
+  void OpenIpv6Listeners(int backlog);
+  // The TLS port: a file that cannot be used is logged in red and leaves the plain ports serving.
+  void StartTls(int backlog);
   void StartAccept(const std::shared_ptr<Acceptor>& acceptor);
   void OnAccept(boost::asio::ip::tcp::socket socket);
+  // A new connection from remote (a TCP client, or the TLS front's end of a TLS client).
+  void AcceptPeer(boost::asio::ip::tcp::socket socket, const boost::asio::ip::tcp::endpoint& remote);
   // False when the address is over "MaxPerIP" or "MaxConnectsPerIP"; counts the connection otherwise.
   bool AdmitAddress(const boost::asio::ip::address& address);
   void StartRead(const std::shared_ptr<SocketConnection>& connection);
@@ -73,6 +83,9 @@ class CMainFrame : public SocketLayer {
   RequestClassifier classifier_;
   std::shared_ptr<Acceptor> m_sockListen1;
   std::shared_ptr<Acceptor> m_sockListen2;
+  std::vector<std::shared_ptr<Acceptor>> ipv6Listeners_;
+  std::shared_ptr<Acceptor> tlsListen_;
+  std::unique_ptr<TlsFront> tlsFront_;
   std::unordered_map<uint32_t, std::shared_ptr<SocketConnection>> connections_;
   boost::asio::steady_timer acceptRetry_;
   boost::asio::steady_timer tickTimer_;

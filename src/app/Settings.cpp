@@ -149,6 +149,10 @@ Settings ReadSettings(const std::string& settingsFile, const std::string& relayF
   s.maxPerIp = std::max(0, file.GetInt("SYSTEMSERVER", "MaxPerIP", s.maxPerIp));
   s.maxConnectsPerIp = std::max(0, file.GetInt("SYSTEMSERVER", "MaxConnectsPerIP", s.maxConnectsPerIp));
   s.ntrip2Chunked = file.GetInt("SYSTEMSERVER", "Ntrip2Chunked", s.ntrip2Chunked) == 1 ? 1 : 0;
+  s.tlsPort = file.GetInt("SYSTEMSERVER", "TLSPORT", s.tlsPort);
+  s.tlsCert = file.GetString("SYSTEMSERVER", "TLSCERT", s.tlsCert);
+  s.tlsKey = file.GetString("SYSTEMSERVER", "TLSKEY", s.tlsKey);
+  s.ipv6 = file.GetInt("SYSTEMSERVER", "IPV6", s.ipv6) == 1 ? 1 : 0;
   s.flags = ParseSetFlags(file.GetString("SYSTEMSERVER", "SET", ""));
   const std::string alphabet = file.GetString("SYSTEMSERVER", "ReceiverAlphabet", "");
   if (IsReceiverAlphabet(alphabet)) s.receiverAlphabet = alphabet;
@@ -157,6 +161,7 @@ Settings ReadSettings(const std::string& settingsFile, const std::string& relayF
   s.monitorBind = file.GetString("MONITOR", "BIND", s.monitorBind);
   s.monitorPassword = file.GetString("MONITOR", "PASSWORD", s.monitorPassword);
   s.monitorTileUrl = file.GetString("MONITOR", "TileURL", s.monitorTileUrl);
+  s.monitorTls = file.GetInt("MONITOR", "TLS", s.monitorTls) == 1 ? 1 : 0;
   return s;
 }
 

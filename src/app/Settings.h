@@ -89,6 +89,11 @@ struct Settings {
   int maxConnectsPerIp = 0;  // "MaxConnectsPerIP": new connections a minute
   // "Ntrip2Chunked": 1 sends NTRIP 2 rovers their stream in HTTP chunks.
   int ntrip2Chunked = 0;
+  // NTRIP over TLS and IPv6 listeners; all off by default.
+  int tlsPort = 0;      // "TLSPORT": 0 means no TLS listener
+  std::string tlsCert;  // "TLSCERT": PEM certificate chain; relative to the program directory
+  std::string tlsKey;   // "TLSKEY": PEM private key; relative to the program directory
+  int ipv6 = 0;         // "IPV6": 1 adds listeners on [::] for PORT, PORT2 and TLSPORT
   // Symbol order of the coded receiver field in agent texts (a permutation of the Base64 symbols).
   std::string receiverAlphabet = kDefaultReceiverAlphabet;
   OptionFlags flags;
@@ -97,6 +102,7 @@ struct Settings {
   std::string monitorBind = "127.0.0.1";
   std::string monitorPassword;
   std::string monitorTileUrl;  // "TileURL": the map's tile address template; empty fetches no tiles
+  int monitorTls = 0;          // "TLS": 1 serves the monitor over TLS with TLSCERT and TLSKEY
   // USER.NAME
   RelaySettings relay;
   bool operator==(const Settings&) const = default;

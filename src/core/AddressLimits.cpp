@@ -1,13 +1,28 @@
 #include "core/AddressLimits.h"
 
+#include <boost/asio/ip/address.hpp>
+
 #include "core/StrFormat.h"
+
+AddressKey LimitKey(const boost::asio::ip::address& address) {
+  if (address.is_v4()) return AddressKey(address.to_v4().to_uint());
+  const auto v6 = address.to_v6();
+  if (v6.is_v4_mapped()) {
+    return AddressKey(boost::asio::ip::make_address_v4(boost::asio::ip::v4_mapped, v6).to_uint());
+  }
+  const auto bytes = v6.to_bytes();
+  AddressKey key;
+  for (size_t i = 0; i < 8; ++i) key.value = (key.value << 8) | bytes[i];
+  key.v6 = true;
+  return key;
+}
 
 void AddressLimits::SetLimits(int maxOpen, int maxConnectsPerMinute) {
   maxOpen_ = maxOpen > 0 ? maxOpen : 0;
   maxConnects_ = maxConnectsPerMinute > 0 ? maxConnectsPerMinute : 0;
 }
 
-AddressLimits::Decision AddressLimits::Admit(uint32_t address, TimePoint now) {
+AddressLimits::Decision AddressLimits::Admit(AddressKey address, TimePoint now) {
   Forget(now);
   Decision decision;
   if (!Enabled()) return decision;
@@ -39,7 +54,7 @@ AddressLimits::Decision AddressLimits::Admit(uint32_t address, TimePoint now) {
   return decision;
 }
 
-void AddressLimits::Release(uint32_t address, TimePoint now) {
+void AddressLimits::Release(AddressKey address, TimePoint now) {
   auto it = counts_.find(address);
   if (it != counts_.end() && it->second.open > 0 && --it->second.open == 0 && it->second.keepUntil <= now) {
     counts_.erase(it);
@@ -47,12 +62,12 @@ void AddressLimits::Release(uint32_t address, TimePoint now) {
   Forget(now);
 }
 
-int AddressLimits::Open(uint32_t address) const {
+int AddressLimits::Open(AddressKey address) const {
   auto it = counts_.find(address);
   return it == counts_.end() ? 0 : it->second.open;
 }
 
-void AddressLimits::KeepUntil(uint32_t address, Counts& counts, TimePoint until) {
+void AddressLimits::KeepUntil(AddressKey address, Counts& counts, TimePoint until) {
   if (until <= counts.keepUntil) return;
   counts.keepUntil = until;
   expiries_.emplace_back(until, address);

@@ -1,12 +1,36 @@
 #pragma once
 // Per-address connection limits: connections open at once and new connections a minute from one
-// IPv4 address. Counted on accept, released on close; the time is passed in, so tests drive it.
+// client address. Counted on accept, released on close; the time is passed in, so tests drive it.
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <utility>
+
+namespace boost::asio::ip {
+class address;
+}
+
+// What the limits count by: an IPv4 address, or the /64 prefix of an IPv6 address (one host is
+// usually given a whole /64, so single IPv6 addresses would let it walk around the limits).
+struct AddressKey {
+  uint64_t value = 0;
+  bool v6 = false;
+  AddressKey() = default;
+  AddressKey(uint32_t v4) : value(v4) {}  // NOLINT(google-explicit-constructor): IPv4 as it is
+  bool operator==(const AddressKey&) const = default;
+};
+
+struct AddressKeyHash {
+  size_t operator()(const AddressKey& key) const {
+    return std::hash<uint64_t>{}(key.value) ^ (key.v6 ? 0x9E3779B97F4A7C15ULL : 0);
+  }
+};
+
+// The key of a peer's address; an IPv4-mapped IPv6 address counts as its IPv4 address.
+AddressKey LimitKey(const boost::asio::ip::address& address);
 
 class AddressLimits {
  public:
@@ -26,11 +50,11 @@ class AddressLimits {
   bool Enabled() const { return maxOpen_ > 0 || maxConnects_ > 0; }
 
   // A new connection from the address; an admitted one is counted until Release.
-  Decision Admit(uint32_t address, TimePoint now);
+  Decision Admit(AddressKey address, TimePoint now);
   // An admitted connection from the address closed.
-  void Release(uint32_t address, TimePoint now);
+  void Release(AddressKey address, TimePoint now);
 
-  int Open(uint32_t address) const;
+  int Open(AddressKey address) const;
   // Addresses remembered: those with open connections, a running window or a recent report.
   size_t Tracked() const { return counts_.size(); }
 
@@ -43,16 +67,16 @@ class AddressLimits {
     TimePoint reportedAt{};
     TimePoint keepUntil{};  // the end of the window or of the report's quiet minute, the later
   };
-  void KeepUntil(uint32_t address, Counts& counts, TimePoint until);
+  void KeepUntil(AddressKey address, Counts& counts, TimePoint until);
   // Drops addresses whose last reason to be remembered has passed.
   void Forget(TimePoint now);
 
   int maxOpen_ = 0;
   int maxConnects_ = 0;
-  std::unordered_map<uint32_t, Counts> counts_;
+  std::unordered_map<AddressKey, Counts, AddressKeyHash> counts_;
   // (time, address) in time order: every time is now + kWindow when pushed, so the front expires
   // first and forgetting costs O(1) per accept; at most two entries per address a minute.
-  std::deque<std::pair<TimePoint, uint32_t>> expiries_;
+  std::deque<std::pair<TimePoint, AddressKey>> expiries_;
 };
 
 // "127.0.0.1 refused: more than 3 connections at once (MaxPerIP)" and the like.

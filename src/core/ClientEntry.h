@@ -38,7 +38,8 @@ constexpr uint32_t kReadSize = 8095;
 
 struct ClientEntry {
   uint32_t socket = 0;
-  sockaddr_in peerAddress{};
+  sockaddr_in peerAddress{};  // an IPv6 peer has family AF_INET6 here and its address in peerText
+  std::string peerText;       // an IPv6 peer's address in text form; empty for IPv4 peers
   std::string userName;
   int32_t deviceParam = 0;
   std::string clientType;

@@ -4,6 +4,7 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <cstdint>
 
+#include "core/AddressLimits.h"
 #include "core/ClientEntry.h"
 #include "core/WriteQueue.h"
 
@@ -18,5 +19,5 @@ class SocketConnection {
   bool closed = false;
   bool writeWaiting = false;
   bool addressCounted = false;  // counted by the per-address limits, released on close
-  uint32_t address = 0;         // the peer's IPv4 address, host order
+  AddressKey address;           // what the per-address limits counted the peer as
 };

@@ -47,7 +47,7 @@ int ActivityRecords::RecordConnection(const ClientEntry& entry, int kind, int& o
     const LocalTime& t = entry.connectTime;
     database_.adoDb.Post(
         "insert into SER_RECORD (IP,UserName,Start,Time,RES,SEND) Values ($1,$2,$3,$4,$5,$6)",
-        {AddressText(entry.peerAddress), CutText(entry.userName, kServerNameBytes),
+        {PeerAddressText(entry), CutText(entry.userName, kServerNameBytes),
          StrFormat("%02d/%02d/%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute, t.second),
          duration, entry.bytesReceived, entry.bytesSent});
   }
@@ -63,7 +63,7 @@ int ActivityRecords::WriteLocalRecord(const ClientEntry& entry, int64_t duration
   const std::string baseLink =
       entry.clientType != "BASE" && !entry.links.empty() ? entry.links.begin()->second : std::string();
   const std::string values[] = {
-      AddressText(entry.peerAddress),
+      PeerAddressText(entry),
       entry.userName,
       entry.clientType,
       StrFormat("%02d/%02d/%02d", t.year, t.month, t.day),

@@ -194,6 +194,7 @@ std::string NL_QQwry::LocationText(uint32_t address) {
 
 std::string NL_QQwry::Lookup(const std::string& addressText) {
   if (addressText.empty()) return kEmptyAddressText;
+  if (addressText.find(':') != std::string::npos) return {};  // IPv6: the file holds IPv4 ranges only
   return LocationText(ParseAddress(addressText));
 }
 

@@ -21,7 +21,7 @@ class NL_QQwry {
   uint32_t RecordCount() const;
 
   // Place text of a dotted address: "country area"; "" when not found or closed,
-  // "请输入IP地址" for an empty argument.
+  // "请输入IP地址" for an empty argument; "" for an IPv6 address, which the file does not cover.
   std::string Lookup(const std::string& addressText);
   // The same for an address already in host order (a·2^24 + b·2^16 + c·2^8 + d).
   std::string LocationText(uint32_t address);

@@ -45,9 +45,12 @@ std::string ByteCount(int64_t bytes) {
 }
 
 std::string AddressCell(const ClientEntry& entry) {
-  char text[INET_ADDRSTRLEN] = {};
-  inet_ntop(AF_INET, &entry.peerAddress.sin_addr, text, sizeof text);
-  std::string cell = text;
+  std::string cell = entry.peerText;
+  if (cell.empty()) {
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &entry.peerAddress.sin_addr, text, sizeof text);
+    cell = text;
+  }
   if (!entry.ipLocation.empty()) cell += "(" + entry.ipLocation + ")";
   return cell;
 }

@@ -1,5 +1,8 @@
 #include "ui/MonitorServer.h"
 
+#include <boost/asio/ssl/context.hpp>
+
+#include "app/TlsContext.h"
 #include "core/StrFormat.h"
 #include "ui/HttpAccess.h"
 #include "ui/MonitorSessions.h"
@@ -12,7 +15,11 @@ namespace {
 void Accept(const std::shared_ptr<MonitorState>& state) {
   state->acceptor->async_accept([state](const boost::system::error_code& error, tcp::socket socket) {
     if (!state->running || !state->acceptor->is_open()) return;
-    if (!error) std::make_shared<HttpSession>(std::move(socket), state)->Start();
+    if (!error && state->tls) {
+      std::make_shared<HttpSession<TlsStream>>(TlsStream(PlainStream(std::move(socket)), *state->tls), state)->Start();
+    } else if (!error) {
+      std::make_shared<HttpSession<PlainStream>>(PlainStream(std::move(socket)), state)->Start();
+    }
     Accept(state);
   });
 }
@@ -40,6 +47,15 @@ bool MonitorServer::Start(const MonitorOptions& options, std::string& error) {
   if (options.port < 0 || options.port > 65535) {
     error = StrFormat("Monitor PORT[%d] is not a port", options.port);
     return false;
+  }
+  state_->tls.reset();
+  if (options.tls) {
+    // No plain fall-back: the operator asked for TLS, maybe because the password crosses a network.
+    state_->tls = LoadTlsContext(options.tlsCert, options.tlsKey, error);
+    if (!state_->tls) {
+      error = "Monitor: " + error;
+      return false;
+    }
   }
   const tcp::endpoint endpoint(address, static_cast<unsigned short>(options.port));
   auto& acceptor = state_->acceptor.emplace(state_->io);
@@ -79,7 +95,7 @@ int MonitorServer::port() const {
 void MonitorServer::Broadcast(const std::string& message) {
   if (state_->events.empty()) return;
   const auto shared = std::make_shared<const std::string>(message);
-  for (EventSession* session : std::set<EventSession*>(state_->events)) session->Send(shared);
+  for (EventSink* session : std::set<EventSink*>(state_->events)) session->Send(shared);
 }
 
 size_t MonitorServer::EventClients() const { return state_->events.size(); }

@@ -64,6 +64,10 @@ struct MonitorOptions {
   std::string password;  // empty: no credentials asked, and only loopback addresses may be bound
   std::string webRoot;   // the page folder
   std::string imageOrigin;  // an origin the page may show images from (map tiles); empty: none
+  // TLS (https, wss) with this PEM certificate chain and key when tls is set.
+  bool tls = false;
+  std::string tlsCert;
+  std::string tlsKey;
   // Events waiting per event socket; a socket over it gets one fresh snapshot instead of the backlog.
   size_t queueLimit = 256;
 };

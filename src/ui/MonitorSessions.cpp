@@ -3,6 +3,8 @@
 #include <chrono>
 #include <fstream>
 #include <sstream>
+#include <type_traits>
+#include <boost/beast/websocket/ssl.hpp>
 
 #include "ui/HttpAccess.h"
 #include "ui/MetricsText.h"
@@ -184,28 +186,48 @@ Response Answer(MonitorState& state, const HttpRequest& request) {
 
 }  // namespace
 
-HttpSession::HttpSession(tcp::socket socket, std::shared_ptr<MonitorState> state)
-    : stream_(std::move(socket)), state_(std::move(state)) {
+template <class Stream>
+HttpSession<Stream>::HttpSession(Stream stream, std::shared_ptr<MonitorState> state)
+    : stream_(std::move(stream)), state_(std::move(state)) {
   state_->sessions.insert(this);
 }
 
-HttpSession::~HttpSession() { state_->sessions.erase(this); }
-
-void HttpSession::Close() {
-  beast::error_code ignored;
-  stream_.socket().close(ignored);
+template <class Stream>
+HttpSession<Stream>::~HttpSession() {
+  state_->sessions.erase(this);
 }
 
-void HttpSession::ReadRequest() {
+template <class Stream>
+void HttpSession<Stream>::Start() {
+  if constexpr (std::is_same_v<Stream, TlsStream>) {
+    beast::get_lowest_layer(stream_).expires_after(kRequestTimeout);
+    stream_.async_handshake(asio::ssl::stream_base::server,
+                            [self = this->shared_from_this()](const beast::error_code& error) {
+                              if (!error && self->state_->running) self->ReadRequest();
+                            });
+  } else {
+    ReadRequest();
+  }
+}
+
+template <class Stream>
+void HttpSession<Stream>::Close() {
+  beast::error_code ignored;
+  beast::get_lowest_layer(stream_).socket().close(ignored);
+}
+
+template <class Stream>
+void HttpSession<Stream>::ReadRequest() {
   parser_.emplace();
   parser_->body_limit(kBodyLimit);
-  stream_.expires_after(kRequestTimeout);
+  beast::get_lowest_layer(stream_).expires_after(kRequestTimeout);
   http::async_read(
       stream_, buffer_, *parser_,
-      [self = shared_from_this()](const beast::error_code& error, size_t) { self->OnRequest(error); });
+      [self = this->shared_from_this()](const beast::error_code& error, size_t) { self->OnRequest(error); });
 }
 
-void HttpSession::OnRequest(const beast::error_code& error) {
+template <class Stream>
+void HttpSession<Stream>::OnRequest(const beast::error_code& error) {
   if (error || !state_->running) return;  // the session ends with its last operation
   HttpRequest request = parser_->release();
   if (websocket::is_upgrade(request)) {
@@ -214,8 +236,8 @@ void HttpSession::OnRequest(const beast::error_code& error) {
       return Reply(Status(request, http::status::not_found, "not found"), false);
     if (!FromOwnOrigin(request))
       return Reply(Status(request, http::status::forbidden, "foreign origin"), false);
-    stream_.expires_never();
-    std::make_shared<EventSession>(stream_.release_socket(), state_)->Start(std::move(request));
+    beast::get_lowest_layer(stream_).expires_never();
+    std::make_shared<EventSession<Stream>>(std::move(stream_), state_)->Start(std::move(request));
     return;
   }
   const bool keepAlive = request.keep_alive();
@@ -223,7 +245,7 @@ void HttpSession::OnRequest(const beast::error_code& error) {
     // Answered when the database answered; the request is kept for the reply's headers.
     auto kept = std::make_shared<HttpRequest>(std::move(request));
     state_->handlers.accounts(kept->method_string(), kept->target(), kept->body(),
-                              [self = shared_from_this(), kept](SettingsAnswer answer) {
+                              [self = this->shared_from_this(), kept](SettingsAnswer answer) {
                                 Response response = MakeResponse(
                                     *kept, static_cast<http::status>(answer.status), std::move(answer.body));
                                 if (kept->method() == http::verb::head) response.body().clear();
@@ -236,38 +258,47 @@ void HttpSession::OnRequest(const beast::error_code& error) {
   Reply(std::move(response), keepAlive);
 }
 
-void HttpSession::Reply(Response response, bool keepAlive) {
+template <class Stream>
+void HttpSession<Stream>::Reply(Response response, bool keepAlive) {
   response.keep_alive(keepAlive);
   auto message = std::make_shared<Response>(std::move(response));
   http::async_write(stream_, *message,
-                    [self = shared_from_this(), message, keepAlive](const beast::error_code& error, size_t) {
+                    [self = this->shared_from_this(), message, keepAlive](const beast::error_code& error, size_t) {
                       if (error) return;
                       if (keepAlive && self->state_->running) return self->ReadRequest();
-                      beast::error_code ignored;
-                      self->stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+                      if constexpr (std::is_same_v<Stream, TlsStream>) {
+                        self->stream_.async_shutdown([self](const beast::error_code&) {});
+                      } else {
+                        beast::error_code ignored;
+                        self->stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+                      }
                     });
 }
 
-EventSession::EventSession(tcp::socket socket, std::shared_ptr<MonitorState> state)
-    : socket_(std::move(socket)), state_(std::move(state)) {
+template <class Stream>
+EventSession<Stream>::EventSession(Stream stream, std::shared_ptr<MonitorState> state)
+    : socket_(std::move(stream)), state_(std::move(state)) {
   state_->sessions.insert(this);
 }
 
-EventSession::~EventSession() {
+template <class Stream>
+EventSession<Stream>::~EventSession() {
   state_->sessions.erase(this);
   state_->events.erase(this);
 }
 
-void EventSession::Close() {
+template <class Stream>
+void EventSession<Stream>::Close() {
   open_ = false;
   beast::error_code ignored;
   beast::get_lowest_layer(socket_).socket().close(ignored);
 }
 
-void EventSession::Start(HttpRequest request) {
+template <class Stream>
+void EventSession<Stream>::Start(HttpRequest request) {
   socket_.set_option(websocket::stream_base::timeout::suggested(beast::role_type::server));
   socket_.read_message_max(kMaxEventRead);
-  socket_.async_accept(request, [self = shared_from_this()](const beast::error_code& error) {
+  socket_.async_accept(request, [self = this->shared_from_this()](const beast::error_code& error) {
     if (error || !self->state_->running) return;
     self->open_ = true;
     self->state_->events.insert(self.get());
@@ -277,7 +308,8 @@ void EventSession::Start(HttpRequest request) {
   });
 }
 
-void EventSession::Send(std::shared_ptr<const std::string> message) {
+template <class Stream>
+void EventSession<Stream>::Send(std::shared_ptr<const std::string> message) {
   if (!open_ || snapshotDue_) return;  // a due snapshot will hold this change too
   if (queue_.size() >= state_->options.queueLimit) {
     queue_.clear();
@@ -288,7 +320,8 @@ void EventSession::Send(std::shared_ptr<const std::string> message) {
   if (!writing_) WriteNext();
 }
 
-void EventSession::WriteNext() {
+template <class Stream>
+void EventSession<Stream>::WriteNext() {
   if (!open_) return;
   if (snapshotDue_) {
     snapshotDue_ = false;
@@ -300,18 +333,24 @@ void EventSession::WriteNext() {
   queue_.pop_front();
   socket_.text(true);
   socket_.async_write(asio::buffer(*writing_),
-                      [self = shared_from_this()](const beast::error_code& error, size_t) {
+                      [self = this->shared_from_this()](const beast::error_code& error, size_t) {
                         self->writing_.reset();
                         if (error) return self->Close();
                         self->WriteNext();
                       });
 }
 
-void EventSession::ReadNext() {
+template <class Stream>
+void EventSession<Stream>::ReadNext() {
   // Nothing is read yet but the close and control frames; reading keeps them answered.
-  socket_.async_read(readBuffer_, [self = shared_from_this()](const beast::error_code& error, size_t) {
+  socket_.async_read(readBuffer_, [self = this->shared_from_this()](const beast::error_code& error, size_t) {
     if (error) return self->Close();
     self->readBuffer_.clear();
     self->ReadNext();
   });
 }
+
+template class HttpSession<PlainStream>;
+template class HttpSession<TlsStream>;
+template class EventSession<PlainStream>;
+template class EventSession<TlsStream>;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/Loopback.h"
+#include "support/TlsTestSupport.h"
 
 namespace {
 
@@ -19,7 +20,10 @@ using testsupport::SendAll;
 
 class CapturingMonitor : public MonitorEvents {
  public:
-  void OnLogLine(const LogRecord& record) override { lines.push_back(record.text); }
+  void OnLogLine(const LogRecord& record) override {
+    lines.push_back(record.text);
+    if (record.level == kLogRed) redLines.push_back(record.text);
+  }
   bool Has(const std::string& text) const {
     for (const auto& l : lines) {
       if (l == text) return true;
@@ -27,6 +31,7 @@ class CapturingMonitor : public MonitorEvents {
     return false;
   }
   std::vector<std::string> lines;
+  std::vector<std::string> redLines;
 };
 
 // "VORAN,SRC" makes a connection the source: its data goes to every other connection as one
@@ -333,4 +338,78 @@ TEST_F(MainFrameTest, ConnectRateLimitFollowsTheClock) {
   now += std::chrono::seconds(60);
   Client();
   EXPECT_TRUE(WaitForEntries(1));
+}
+
+// A TLS client is a connection like any other, with its own address; when it goes away its entry
+// closes as a peer close, and a service stop ends the TLS connection too.
+TEST_F(MainFrameTest, TlsClientsComeAndGoThroughTheFront) {
+  testsupport::TestCertificate certificate;
+  if (!certificate.made()) GTEST_SKIP() << "the openssl tool could not make a certificate";
+  gybl.settings.tlsPort = FreeLoopbackPort();
+  gybl.settings.tlsCert = certificate.cert().string();
+  gybl.settings.tlsKey = certificate.key().string();
+  ASSERT_EQ(frame.StartService(), 1);
+  EXPECT_EQ(frame.ListeningPort(3), gybl.settings.tlsPort);
+
+  testsupport::TlsClient leaving(io);
+  leaving.Connect(gybl.settings.tlsPort);
+  ASSERT_TRUE(WaitForEntries(1));
+  const ClientEntry& entry = gybl.clientTable.begin()->second;
+  EXPECT_EQ(AddressText(entry.peerAddress), "127.0.0.1");
+  EXPECT_TRUE(entry.peerText.empty());
+  leaving.Send("GET /A HTTP/1.0\r\n\r\n");
+  ASSERT_TRUE(RunUntil(io, [&] { return handlers.gets.size() == 1; }));
+  leaving.Drop();
+  ASSERT_TRUE(WaitForEntries(0));
+  EXPECT_NE(monitor.lines.back().find("{5}"), std::string::npos) << monitor.lines.back();
+
+  testsupport::TlsClient staying(io);
+  staying.Connect(gybl.settings.tlsPort);
+  ASSERT_TRUE(WaitForEntries(1));
+  frame.StopService();
+  EXPECT_TRUE(RunUntil(io, [&] { return staying.ended(); }));
+  EXPECT_EQ(ConnectLoopback(gybl.settings.tlsPort), -1);
+}
+
+TEST_F(MainFrameTest, UnusableCertificateIsARedLineAndPlainPortsServe) {
+  gybl.programDirectory = "/nonexistent-kavro/";
+  gybl.settings.tlsPort = FreeLoopbackPort();
+  gybl.settings.tlsCert = "INI/caster.crt";
+  gybl.settings.tlsKey = "INI/caster.key";
+  ASSERT_EQ(frame.StartService(), 1);
+  EXPECT_EQ(gybl.serviceRunning, 1);
+  // The disk line is red too here: the folder does not exist.
+  const std::string expected = "TLS: cannot use TLSCERT /nonexistent-kavro/INI/caster.crt: ";
+  ASSERT_FALSE(monitor.redLines.empty());
+  EXPECT_EQ(monitor.redLines.back().rfind(expected, 0), 0u) << monitor.redLines.back();
+  EXPECT_EQ(frame.ListeningPort(3), 0);
+  EXPECT_EQ(ConnectLoopback(gybl.settings.tlsPort), -1);
+  ASSERT_TRUE(SendAll(Client(), "GET /A HTTP/1.0\r\n\r\n"));
+  EXPECT_TRUE(RunUntil(io, [&] { return handlers.gets.size() == 1; }));
+}
+
+// With IPV6 an IPv6 client gets its own entry with its address as text, and the per-address limits
+// count it as they count an IPv4 one.
+TEST_F(MainFrameTest, Ipv6ClientsAreKeptAsTextAndLimited) {
+  if (!testsupport::HasIpv6Loopback()) GTEST_SKIP() << "this machine has no ::1";
+  gybl.settings.ipv6 = 1;
+  gybl.settings.maxPerIp = 1;
+  ASSERT_EQ(frame.StartService(), 1);
+  boost::asio::ip::tcp::socket first(io);
+  boost::asio::ip::tcp::socket second(io);
+  const boost::asio::ip::tcp::endpoint server(boost::asio::ip::address_v6::loopback(),
+                                              static_cast<unsigned short>(gybl.settings.port));
+  first.connect(server);
+  ASSERT_TRUE(WaitForEntries(1));
+  const ClientEntry& entry = gybl.clientTable.begin()->second;
+  EXPECT_EQ(entry.peerText, "::1");
+  EXPECT_EQ(PeerAddressText(entry), "::1");
+  EXPECT_EQ(entry.peerAddress.sin_family, AF_INET6);
+  second.connect(server);
+  EXPECT_TRUE(
+      RunUntil(io, [&] { return monitor.Has("::1 refused: more than 1 connections at once (MaxPerIP)"); }));
+  EXPECT_EQ(gybl.clientTable.size(), 1u);
+  // IPv4 keeps its own listener and its own count.
+  Client();
+  EXPECT_TRUE(WaitForEntries(2));
 }

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include <boost/asio/ip/address.hpp>
+
 #include "core/AddressLimits.h"
 
 namespace {
@@ -142,6 +144,17 @@ TEST(AddressLimitsTest, RefusalTextsNameAddressLimitAndRule) {
             "127.0.0.1 refused: more than 3 connections at once (MaxPerIP)");
   EXPECT_EQ(AddressRefusalText("10.1.2.3", {Verdict::kTooManyConnects, true, 60}),
             "10.1.2.3 refused: more than 60 connections a minute (MaxConnectsPerIP)");
+}
+
+TEST(AddressLimitKeyTest, Ipv6CountsByItsSlash64AndMappedIpv4AsIpv4) {
+  using boost::asio::ip::make_address;
+  EXPECT_EQ(LimitKey(make_address("127.0.0.1")), AddressKey(kA));
+  EXPECT_EQ(LimitKey(make_address("::ffff:127.0.0.1")), AddressKey(kA));
+  EXPECT_EQ(LimitKey(make_address("2001:db8:1:2::1")), LimitKey(make_address("2001:db8:1:2:ffff::9")));
+  EXPECT_NE(LimitKey(make_address("2001:db8:1:2::1")), LimitKey(make_address("2001:db8:1:3::1")));
+  // An IPv6 prefix with the bits of an IPv4 address is still another key.
+  EXPECT_NE(LimitKey(make_address("0:0:7f00:1::")), AddressKey(kA));
+  EXPECT_NE(LimitKey(make_address("::1")), AddressKey(0u));
 }
 
 }  // namespace

@@ -135,6 +135,8 @@ TEST_F(QQwryTest, LookupParsesTheAddressAndNeedsAnOpenFile) {
   ASSERT_TRUE(OpenBytes(EightLayouts()));
   EXPECT_EQ(reader.Lookup("10.1.2.3"), "北京 海淀");
   EXPECT_EQ(reader.Lookup("30"), "C3 A3");
+  EXPECT_EQ(reader.Lookup("2001:db8::1"), "");  // IPv6: outside the file's IPv4 ranges
+  EXPECT_EQ(reader.Lookup("::ffff:10.1.2.3"), "");
   EXPECT_EQ(reader.Lookup(""), "请输入IP地址");
   reader.Close();
   EXPECT_EQ(reader.Lookup("10.1.2.3"), "");

@@ -22,6 +22,8 @@
 #include "core/Messages.h"
 #include "core/ntrip/Base64.h"
 #include "support/HttpClient.h"
+#include "support/Loopback.h"
+#include "support/TlsTestSupport.h"
 #include "ui/MonitorServer.h"
 #include "ui/SettingsForm.h"
 #include "ui/WebMonitor.h"
@@ -182,6 +184,28 @@ TEST_F(MonitorServerTest, PasswordGuardsPagesApiAndSocket) {
   ws.handshake(answer, Host(), "/api/events", error);
   EXPECT_TRUE(error);
   EXPECT_EQ(answer.result(), http::status::unauthorized);
+}
+
+TEST_F(MonitorServerTest, TlsServesThePageAndRefusesUnusableFiles) {
+  testsupport::TestCertificate certificate;
+  if (!certificate.made()) GTEST_SKIP() << "the openssl tool could not make a certificate";
+  MonitorOptions options = Options("127.0.0.1", "");
+  options.tls = true;
+  options.tlsCert = (dir / "missing.crt").string();
+  options.tlsKey = certificate.key().string();
+  std::string error;
+  EXPECT_FALSE(server->Start(options, error));
+  EXPECT_NE(error.find("TLSCERT"), std::string::npos) << error;
+  EXPECT_EQ(server->port(), 0);
+
+  options.tlsCert = certificate.cert().string();
+  Start(options);
+  testsupport::TlsClient page(client);
+  page.Connect(server->port());
+  page.Send("GET /api/state HTTP/1.1\r\nHost: " + Host() + "\r\nConnection: close\r\n\r\n");
+  ASSERT_TRUE(testsupport::RunUntil(client, [&] { return page.ended(); }));
+  EXPECT_EQ(page.received().rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << page.received();
+  EXPECT_NE(page.received().find("\"title\""), std::string::npos);
 }
 
 TEST_F(MonitorServerTest, WithoutPasswordOnlyLoopbackIsBound) {

@@ -81,7 +81,7 @@ int DeviceLogin(CKavroGyBl& gybl, ClientEntry& entry, const DeviceFields& fields
     gybl.Log(StrFormat("[%4d]%s[%-16s(%4d)][%s][%s] %s %s", static_cast<int>(entry.socket),
                        gybl.textList[0].c_str(), name.c_str(), static_cast<int>(gybl.clientTable.size()),
                        entry.accountUnit.c_str(), entry.accountContact.c_str(),
-                       AddressText(entry.peerAddress).c_str(), entry.ipLocation.c_str()),
+                       PeerAddressText(entry).c_str(), entry.ipLocation.c_str()),
              kLogNormal, name);
   }
   gybl.SetUserName(entry, name);

@@ -78,7 +78,7 @@ void EndUpload(CKavroGyBl& gybl, uint32_t socket, bool malformed) {
   if (entry == nullptr) return;
   if (malformed) {
     gybl.Log(StrFormat("[%4d]NTRIP SERVER %s bad chunk framing %s", static_cast<int>(socket),
-                       entry->userName.c_str(), AddressText(entry->peerAddress).c_str()),
+                       entry->userName.c_str(), PeerAddressText(*entry).c_str()),
              kLogRed, entry->userName);
   }
   gybl.Close(socket, malformed ? CloseReason::kRefused : CloseReason::kPeerClosed);

@@ -98,7 +98,7 @@ int NotServed(CKavroGyBl& gybl, AccountServices& accounts, NtripServices& servic
   gybl.Log(StrFormat("[%4d]%s [%s]-[%s][%s][%s] %s %s %s %s ", static_cast<int>(socket), request.path.c_str(),
                      user.c_str(), password.c_str(), still->accountUnit.c_str(),
                      still->accountContact.c_str(), still->agent.c_str(),
-                     AddressText(still->peerAddress).c_str(), still->ipLocation.c_str(), reasonText.c_str()),
+                     PeerAddressText(*still).c_str(), still->ipLocation.c_str(), reasonText.c_str()),
            kLogRed, user);
   return 0;
 }
@@ -112,7 +112,7 @@ int Served(CKavroGyBl& gybl, ClientEntry& entry, const GetRequest& request) {
       StrFormat("[%4d]%s [%s]-[%s][%s][%s]%s  %s %s OK", static_cast<int>(entry.socket), request.path.c_str(),
                 request.credentials.user.c_str(), request.credentials.password.c_str(),
                 entry.accountUnit.c_str(), entry.accountContact.c_str(), entry.agent.c_str(),
-                AddressText(entry.peerAddress).c_str(), entry.ipLocation.c_str()),
+                PeerAddressText(entry).c_str(), entry.ipLocation.c_str()),
       kLogNormal, request.credentials.user);
   return 1;
 }

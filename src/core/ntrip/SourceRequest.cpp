@@ -38,7 +38,7 @@ int RefuseRepeat(CKavroGyBl& gybl, ClientEntry& entry, const UploadLogin& login,
   gybl.SetUserName(entry, "REP_USER-" + login.mountpoint);
   gybl.Log(StrFormat("NTRIP SERVER %s [%s]-[%s] %s  %s %d(%s) REPEAT %d", login.mountpoint.c_str(),
                      login.account.c_str(), login.password.c_str(), entry.agent.c_str(),
-                     AddressText(entry.peerAddress).c_str(), static_cast<int>(entry.socket),
+                     PeerAddressText(entry).c_str(), static_cast<int>(entry.socket),
                      entry.ipLocation.c_str(), count),
            kLogRed, login.mountpoint);
   if (login.ntrip2) {
@@ -120,7 +120,7 @@ int AdmitUpload(CKavroGyBl& gybl, AccountServices& accounts, NtripServices& serv
   gybl.SetClientType(entry, "BASE");
   gybl.Log(StrFormat("[%4d]NTRIP SERVER %s [%s]-[%s] %s  %s %s OK", static_cast<int>(socket),
                      login.mountpoint.c_str(), login.account.c_str(), login.password.c_str(),
-                     entry.agent.c_str(), AddressText(entry.peerAddress).c_str(), entry.ipLocation.c_str()),
+                     entry.agent.c_str(), PeerAddressText(entry).c_str(), entry.ipLocation.c_str()),
            kLogNormal, login.mountpoint);
   return 1;
 }
