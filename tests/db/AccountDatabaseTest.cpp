@@ -22,6 +22,7 @@
 #include "db/KavroDatabase.h"
 #include "support/TcpProxy.h"
 #include "db/ServerSchema.h"
+#include "support/FileSizeLimit.h"
 #include "support/Loopback.h"
 #include "ui/WorkAreaDialog.h"
 
@@ -542,6 +543,18 @@ TEST_P(AccountTest, UnwritableGgaFileFailsWithOneRedLine) {
   EXPECT_EQ(accounts.RecordPosition("M", gga, 1, 2, 3), 0);
   EXPECT_EQ(accounts.RecordPosition("M", gga, 1, 2, 3), 0);
   EXPECT_EQ(count(), 2);
+
+  // A line cut short by the full disk is taken back; the next one starts on a line of its own.
+  fs::remove(dir.File("GGA/GGA20150202.txt"));
+  EXPECT_EQ(accounts.RecordPosition("M", gga, 1, 2, 3), 1);
+  const auto size = fs::file_size(dir.File("GGA/GGA20150202.txt"));
+  {
+    FileSizeLimit full(size + 10);
+    EXPECT_EQ(accounts.RecordPosition("M", gga, 1, 2, 3), 0);
+  }
+  EXPECT_EQ(fs::file_size(dir.File("GGA/GGA20150202.txt")), size);
+  EXPECT_EQ(accounts.RecordPosition("M", gga, 1, 2, 3), 1);
+  EXPECT_EQ(fs::file_size(dir.File("GGA/GGA20150202.txt")), 2 * size);
 }
 
 TEST_P(AccountTest, CloseAndCloseAllRecordConnections) {
