@@ -100,7 +100,11 @@ TEST_F(OutputLogTest, FileOnlyLineIsWrittenAndCopiedButNotListed) {
 TEST_F(OutputLogTest, MissingDirectoryStillLists) {
   OutputLog log(clock, (dir / "LOG").string(), nullptr);
   log.Append({"", "Stop", kLogNormal});
-  EXPECT_EQ(log.rows().size(), 1u);
+  log.Append({"", "Start", kLogNormal});
+  // The failure once, in red, then every line.
+  ASSERT_EQ(log.rows().size(), 3u);
+  EXPECT_EQ(log.rows()[0].colour, kLogRed);
+  EXPECT_EQ(log.rows()[1].info, "Stop");
   EXPECT_FALSE(fs::exists(dir / "LOG"));
 }
 

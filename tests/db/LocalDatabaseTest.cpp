@@ -173,11 +173,10 @@ TEST_F(LocalDatabaseTest, DamagedFileIsSetAsideForANewOne) {
     const std::string path = dir.File("Kavro202.db");
     fs::remove(path);
     ASSERT_EQ(database.OpenLocalDatabase(), 1);
-    for (int i = 0; i < 3000; ++i) {
-      ASSERT_EQ(database.userDatabase.Execute("INSERT INTO RECORD(IP, A1) VALUES ('10.0.0.1', $1)",
-                                              {"old record " + std::to_string(i)}),
-                1);
-    }
+    ASSERT_EQ(database.userDatabase.Execute(
+                  "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
+                  "INSERT INTO RECORD(IP, A1) SELECT '10.0.0.1', 'old record ' || i FROM n"),
+              1);
     database.userDatabase.Close();
     database.mapSetDatabase.Close();
     c.damage(path);
