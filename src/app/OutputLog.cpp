@@ -93,7 +93,7 @@ void OutputLog::Append(const LogRecord& record) {
     if (!written) CloseDaily();
   }
   if (written) {
-    failures_.Succeeded(path);
+    failures_.Succeeded(path, now);
   } else if (failures_.First(path, now)) {
     // The file cannot take its own failure: it goes to the console and, in red, to the list, once per
     // file and day.

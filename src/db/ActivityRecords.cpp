@@ -114,7 +114,7 @@ int ActivityRecords::RecordPosition(const std::string& name, const std::string& 
     written = ::close(fd) == 0 && written;
   }
   if (written) {
-    ggaFailures_.Succeeded(file);
+    ggaFailures_.Succeeded(file, now);
     return 1;
   }
   if (ggaFailures_.First(file, now)) gybl_.Log("GGA write failed " + file, kLogRed);
