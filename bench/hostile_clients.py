@@ -201,14 +201,15 @@ def open_fds(pid):
 
 
 class Caster:
-    def __init__(self, binary, work, limits):
+    def __init__(self, binary, work, limits, settings="", sections=""):
+        """settings: more [SYSTEMSERVER] lines (read before PORT2); sections: more sections at the end."""
         self.port = free_port()
-        os.makedirs(os.path.join(work, "INI"))
+        os.makedirs(os.path.join(work, "INI"), exist_ok=True)
         extra = ""
         if limits:
             extra = f"MaxPerIP={limits[0]}\nMaxConnectsPerIP={limits[1]}\n"
         with open(os.path.join(work, "INI", "KavroServer.INI"), "w") as f:
-            f.write(f"[SYSTEMSERVER]\nPORT={self.port}\nPORT2=0\n{extra}[MONITOR]\nPORT=0\n")
+            f.write(f"[SYSTEMSERVER]\nPORT={self.port}\n{settings}PORT2=0\n{extra}[MONITOR]\nPORT=0\n{sections}")
         self.output_path = os.path.join(work, "caster-output.txt")
         self.output = open(self.output_path, "w")
         _, hard = resource.getrlimit(resource.RLIMIT_NOFILE)

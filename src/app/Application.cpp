@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "app/CasterSteps.h"
+#include "app/ConfigCheckCommand.h"
 #include "app/HostInfo.h"
 #include "app/KavroGyBl.h"
 #include "app/LanguageInstall.h"
@@ -207,6 +208,21 @@ void StartMonitor(CKavroGyBl& gybl, const CMainFrame& frame, MonitorServer& serv
            kLogNormal);
 }
 
+// What the settings readers pass over or read otherwise than written, in red, so that a garbled file is
+// seen at start; the full list is the one of --check-config.
+void LogConfigFindings(CKavroGyBl& gybl) {
+  constexpr size_t kShownFindings = 20;
+  constexpr size_t kShownBytes = 200;
+  const std::vector<std::string> lines = ConfigFindingLines(gybl.programDirectory);
+  for (size_t i = 0; i < lines.size() && i < kShownFindings; ++i)
+    gybl.Log(lines[i].substr(0, kShownBytes), kLogRed);
+  if (lines.size() > kShownFindings) {
+    gybl.Log(
+        StrFormat("%zu more settings findings: KavroServer --check-config", lines.size() - kShownFindings),
+        kLogRed);
+  }
+}
+
 }  // namespace
 
 int RunCaster(const std::string& programDirectory) {
@@ -254,6 +270,7 @@ int RunCaster(const std::string& programDirectory) {
   if (gybl.settings.languageSet == "SET") gybl.exportTexts();
 
   gybl.localAddresses = CollectLocalAddresses();
+  LogConfigFindings(gybl);
   boost::asio::io_context io;
   // Database results that the worker threads produce are handled on the main thread.
   KavroDatabase database(gybl, [&io](std::function<void()> work) { boost::asio::post(io, std::move(work)); });

@@ -146,8 +146,10 @@ std::string NumberProblem(const KeyRule& rule, std::string_view value, long long
   const long long max = rule.kind == Kind::kPort ? 65535 : rule.max;
   if (number >= min && number <= max) return "";
   const std::string shown(value);
-  if (rule.kind == Kind::kPort) return shown + " is not a port (0..65535)";
+  if (rule.kind == Kind::kPort) return shown + " is not a port (0..65535); the default is used";
   if (min == 0 && max == 1) return shown + " is not 0 or 1";
+  // The reader stops at the largest int.
+  if (number > INT_MAX) return shown + " is above " + std::to_string(INT_MAX) + "; it is read as such";
   if (max == INT_MAX) return shown + " is below " + std::to_string(min);
   return shown + " is not in " + std::to_string(min) + ".." + std::to_string(max);
 }

@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "core/FileAppend.h"
 #include "core/Messages.h"
 #include "core/StrFormat.h"
 
@@ -87,18 +88,24 @@ void OutputLog::Append(const LogRecord& record) {
   const std::string path = logDirectory_ + LogFileName(now);
   bool written = false;
   if (std::FILE* file = OpenDaily(path, now)) {
-    written = std::fwrite(line.data(), 1, line.size(), file) == line.size();
-    written = std::fflush(file) == 0 && written;
+    // Written past the stream's buffer, so that nothing of a failed line is left to be flushed later.
+    written = AppendWhole(fileno(file), line.data(), line.size());
     if (!written) CloseDaily();
   }
   if (written) {
-    failures_.Succeeded(path);
+    failures_.Succeeded(path, now);
   } else if (failures_.First(path, now)) {
-    // The file cannot take its own failure: it goes to the console, once per file and day.
-    const std::string note = FileLine(timeText, "Log write failed " + path);
+    // The file cannot take its own failure: it goes to the console and, in red, to the list, once per
+    // file and day.
+    const std::string text = "Log write failed " + path;
+    const std::string note = FileLine(timeText, text);
     std::FILE* console = copyTo_ != nullptr ? copyTo_ : stderr;
     std::fwrite(note.data(), 1, note.size(), console);
     std::fflush(console);
+    rows_.push_back(LogRow{timeText, "", text, kLogRed, ++lastSequence_});
+    change.added = &rows_.back();
+    if (listener_) listener_(change);
+    change = Change{};
   }
   if (copyTo_ != nullptr) {
     std::fwrite(line.data(), 1, line.size(), copyTo_);

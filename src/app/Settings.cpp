@@ -12,6 +12,7 @@ constexpr size_t kFlagCount = 20;
 constexpr size_t kRelayTextLength = 2047;
 constexpr size_t kRelayListItems = 20;
 constexpr unsigned kSettingsFileMode = 0600;  // the file holds the database password
+constexpr int kHighestPort = 65535;
 
 // The flags in the order of their "SET" digits.
 constexpr int OptionFlags::*kFlagOrder[kFlagCount] = {
@@ -37,6 +38,13 @@ constexpr int OptionFlags::*kFlagOrder[kFlagCount] = {
     &OptionFlags::receiverCodeLogin,
 };
 
+// A port key; a value outside 0..65535 gives the default, since the listener would take it modulo
+// 65536 and open a port nobody asked for.
+int GetPort(const ProfileFile& file, std::string_view section, std::string_view key, int def) {
+  const int port = file.GetInt(section, key, def);
+  return port >= 0 && port <= kHighestPort ? port : def;
+}
+
 // Items of a comma-separated list, empty ones skipped, at most kRelayListItems.
 std::vector<std::string> SplitList(std::string_view text) {
   std::vector<std::string> items;
@@ -55,7 +63,7 @@ RelaySettings ReadRelay(const std::string& relayFile) {
   file.Load(relayFile);
   RelaySettings relay;
   relay.ip = file.GetString("Settings", "IP", relay.ip, kRelayTextLength);
-  relay.port = file.GetInt("Settings", "PORT", relay.port);
+  relay.port = GetPort(file, "Settings", "PORT", relay.port);
   if (relay.port != 0) {
     relay.users = SplitList(file.GetString("Settings", "USER", "127.0.0.1", kRelayTextLength));
     relay.users2 = SplitList(file.GetString("Settings", "USER2", "127.0.0.1", kRelayTextLength));
@@ -122,7 +130,7 @@ Settings ReadSettings(const std::string& settingsFile, const std::string& relayF
   s.icon = file.GetInt("SYSTEM", "ICON", s.icon);
 
   s.useSql = file.GetInt("SQL", "UseSQL", s.useSql);
-  s.sqlPort = file.GetInt("SQL", "PORT", s.sqlPort);
+  s.sqlPort = GetPort(file, "SQL", "PORT", s.sqlPort);
   s.sqlIp = file.GetString("SQL", "IP", s.sqlIp);
   s.sqlUser = file.GetString("SQL", "User", s.sqlUser);
   s.sqlPassword = file.GetString("SQL", "Password", s.sqlPassword);
@@ -137,13 +145,13 @@ Settings ReadSettings(const std::string& settingsFile, const std::string& relayF
   for (int n = 1; n <= kLinkSlots; ++n) {
     LinkSlot& slot = s.links[n - 1];
     slot.address = file.GetString("NET", "IP" + std::to_string(n), "");
-    slot.port = file.GetInt("NET", "PORT" + std::to_string(n), 0);
+    slot.port = GetPort(file, "NET", "PORT" + std::to_string(n), 0);
   }
   CleanLinkSlots(s.links);
 
   s.total = file.GetInt("SYSTEMSERVER", "TOTAL", s.total);
-  s.port = file.GetInt("SYSTEMSERVER", "PORT", s.port);
-  s.port2 = file.GetInt("SYSTEMSERVER", "PORT2", s.port2);
+  s.port = GetPort(file, "SYSTEMSERVER", "PORT", s.port);
+  s.port2 = GetPort(file, "SYSTEMSERVER", "PORT2", s.port2);
   s.dispNum = file.GetInt("SYSTEMSERVER", "Disp_num", s.dispNum);
   s.mountLocal = file.GetString("SYSTEMSERVER", "MountLocal", s.mountLocal);
   s.maxPerIp = std::max(0, file.GetInt("SYSTEMSERVER", "MaxPerIP", s.maxPerIp));
@@ -157,7 +165,7 @@ Settings ReadSettings(const std::string& settingsFile, const std::string& relayF
   const std::string alphabet = file.GetString("SYSTEMSERVER", "ReceiverAlphabet", "");
   if (IsReceiverAlphabet(alphabet)) s.receiverAlphabet = alphabet;
 
-  s.monitorPort = file.GetInt("MONITOR", "PORT", s.monitorPort);
+  s.monitorPort = GetPort(file, "MONITOR", "PORT", s.monitorPort);
   s.monitorBind = file.GetString("MONITOR", "BIND", s.monitorBind);
   s.monitorPassword = file.GetString("MONITOR", "PASSWORD", s.monitorPassword);
   s.monitorTileUrl = file.GetString("MONITOR", "TileURL", s.monitorTileUrl);

@@ -8,6 +8,8 @@
 #include <array>
 #include <string_view>
 
+#include "core/FileAppend.h"
+
 namespace {
 
 // Files of the caster itself in the program directory; a client of that name must not write into
@@ -52,16 +54,8 @@ RecordWrite AppendRecord(const std::string& directory, const std::string& name, 
     ::close(fd);
     return RecordWrite::kPassedOver;
   }
-  bool ok = true;
-  for (uint32_t done = 0; done < n;) {
-    const ssize_t wrote = ::write(fd, bytes + done, n - done);
-    if (wrote < 0 && errno == EINTR) continue;
-    if (wrote <= 0) {
-      ok = false;
-      break;
-    }
-    done += static_cast<uint32_t>(wrote);
-  }
+  // A chunk cut by a full disk would put a broken frame into the recorded stream: it is taken back.
+  bool ok = AppendWhole(fd, bytes, n);
   // The close reports errors of a network file system that a write did not.
   if (::close(fd) != 0) ok = false;
   return ok ? RecordWrite::kWritten : RecordWrite::kFailed;

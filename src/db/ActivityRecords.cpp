@@ -1,9 +1,13 @@
 #include "db/ActivityRecords.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <string_view>
 
 #include "app/KavroGyBl.h"
+#include "core/FileAppend.h"
 #include "core/StrFormat.h"
 #include "db/KavroDatabase.h"
 #include "db/RecordFormat.h"
@@ -101,15 +105,16 @@ int ActivityRecords::RecordPosition(const std::string& name, const std::string& 
   // The GGA text brings its own line end.
   const std::string line =
       StrFormat("%12s %-15s %12.8f %12.8f %8.3f ", time.c_str(), name.c_str(), b, l, h) + gga;
-  std::FILE* stream = std::fopen((gybl_.programDirectory + file).c_str(), "a");
+  const int fd =
+      ::open((gybl_.programDirectory + file).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   bool written = false;
-  if (stream != nullptr) {
-    written = std::fwrite(line.data(), 1, line.size(), stream) == line.size();
-    // The line leaves the buffer only at the close: a full disk shows there.
-    written = std::fclose(stream) == 0 && written;
+  if (fd >= 0) {
+    // A line cut by a full disk is taken back: the next one would run into it.
+    written = AppendWhole(fd, line.data(), line.size());
+    written = ::close(fd) == 0 && written;
   }
   if (written) {
-    ggaFailures_.Succeeded(file);
+    ggaFailures_.Succeeded(file, now);
     return 1;
   }
   if (ggaFailures_.First(file, now)) gybl_.Log("GGA write failed " + file, kLogRed);

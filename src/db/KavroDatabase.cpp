@@ -7,6 +7,7 @@
 #include "core/Messages.h"
 #include "core/StrFormat.h"
 #include "db/AdoCom.h"
+#include "db/DamagedFile.h"
 #include "db/LocalSchema.h"
 #include "db/ServerSchema.h"
 #include "db/WorkAreas.h"
@@ -100,6 +101,8 @@ int KavroDatabase::OpenLocalDatabase() {
   const std::string mapSetPath = gybl_.programDirectory + kMapSetFile;
   userDatabase.Close();
   mapSetDatabase.Close();
+  SetAsideDamaged(userPath, kUserDatabaseFile);
+  SetAsideDamaged(mapSetPath, kMapSetFile);
   UpgradeLocalDatabase(userPath);
   if (userDatabase.Open(userPath) == 0) {
     gybl_.Log(StrFormat("Kavro202.MDB %s %d", gybl_.textList[0].c_str(), 3), kLogRed);
@@ -109,6 +112,20 @@ int KavroDatabase::OpenLocalDatabase() {
     gybl_.Log(StrFormat("%s %d", gybl_.textList[0].c_str(), 4), kLogRed);
   }
   return 1;
+}
+
+void KavroDatabase::SetAsideDamaged(const std::string& path, const char* name) {
+  const DamagedFile found = SetAsideIfDamaged(path, gybl_.clock().Now());
+  if (!found.damaged) return;
+  if (found.keptAs.empty()) {
+    gybl_.Log(StrFormat("%s is damaged (%s) and cannot be moved aside", name, found.problem.c_str()),
+              kLogRed);
+    return;
+  }
+  const std::string kept = found.keptAs.substr(found.keptAs.rfind('/') + 1);
+  gybl_.Log(StrFormat("%s is damaged (%s): kept as %s, a new %s is used", name, found.problem.c_str(),
+                      kept.c_str(), name),
+            kLogRed);
 }
 
 int KavroDatabase::UpgradeLocalDatabase(const std::string& path) {

@@ -92,6 +92,9 @@ class KavroDatabase {
   LocalStore mapSetDatabase;
 
  private:
+  // Moves a damaged local file aside (DamagedFile.h) with one red line, so that a new one is created.
+  void SetAsideDamaged(const std::string& path, const char* name);
+
   struct Connections;
   void BeginConnect(bool force);
   void Connected(uint64_t generation, std::shared_ptr<Connections> result);

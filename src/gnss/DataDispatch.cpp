@@ -86,7 +86,7 @@ void DataDispatch::NoteRecord(const std::string& file, RecordWrite result) {
 
 void DataDispatch::NoteWrite(const char* failureText, const std::string& file, bool written) {
   if (written) {
-    writeFailures_.Succeeded(file);
+    writeFailures_.Succeeded(file, gybl_.clock().Now());
   } else if (writeFailures_.First(file, gybl_.clock().Now())) {
     gybl_.Log(failureText + file, kLogRed);
   }

@@ -44,13 +44,13 @@ const std::vector<Case> kSettingsCases = {
     {"Numbers",
      "[SYSTEMSERVER]\nPORT=70000\nPORT2=-1\nTOTAL=12abc\nDisp_num=many\n[SQL]\nUseSQL=2\nTimeout=0\n"
      "PORT=99999999999999999999\n[SYSTEM]\nICON=\n[NET]\nPORT17=1\nUseNet=12\nPORT3=\"6800\"\n",
-     "F:2: PORT: 70000 is not a port (0..65535)\n"
-     "F:3: PORT2: -1 is not a port (0..65535)\n"
+     "F:2: PORT: 70000 is not a port (0..65535); the default is used\n"
+     "F:3: PORT2: -1 is not a port (0..65535); the default is used\n"
      "F:4: TOTAL: \"12abc\" is not a number; it is read as 12\n"
      "F:5: Disp_num: \"many\" is not a number; the default is used\n"
      "F:7: UseSQL: 2 is not 0 or 1\n"
      "F:8: Timeout: 0 is below 1\n"
-     "F:9: PORT: 99999999999999999999 is not a port (0..65535)\n"
+     "F:9: PORT: 99999999999999999999 is not a port (0..65535); the default is used\n"
      "F:11: ICON: \"\" is not a number; the default is used\n"
      "F:13: unknown key \"PORT17\" in [NET]\n"
      "F:14: UseNet: \"12\" is not two digits of 0 and 1 (0, 1, 10 or 11)\n"},
@@ -73,6 +73,9 @@ const std::vector<Case> kSettingsCases = {
      "F:5: PORT: \"x\" is not a number; the default is used\n"},
     {"AddressLimits", "[SYSTEMSERVER]\nMaxPerIP=3\nMaxConnectsPerIP=-1\n",
      "F:3: MaxConnectsPerIP: -1 is below 0\n"},
+    {"Huge", "[SQL]\nQueueLimit=99999999999999\n[SYSTEMSERVER]\nDisp_num=2147483648\nTOTAL=2147483647\n",
+     "F:2: QueueLimit: 99999999999999 is above 2147483647; it is read as such\n"
+     "F:4: Disp_num: 2147483648 is above 2147483647; it is read as such\n"},
     {"OpenMonitorWithPassword", "[MONITOR]\nBIND=::\nPASSWORD=secret\n", ""},
     {"LongestText", "[SYSTEM]\nNAME=" + std::string(259, 'n') + "\n", ""},
     {"LongerText", "[SYSTEM]\nNAME=" + std::string(260, 'n') + "\n",

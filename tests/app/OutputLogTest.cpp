@@ -100,12 +100,16 @@ TEST_F(OutputLogTest, FileOnlyLineIsWrittenAndCopiedButNotListed) {
 TEST_F(OutputLogTest, MissingDirectoryStillLists) {
   OutputLog log(clock, (dir / "LOG").string(), nullptr);
   log.Append({"", "Stop", kLogNormal});
-  EXPECT_EQ(log.rows().size(), 1u);
+  log.Append({"", "Start", kLogNormal});
+  // The failure once, in red, then every line.
+  ASSERT_EQ(log.rows().size(), 3u);
+  EXPECT_EQ(log.rows()[0].colour, kLogRed);
+  EXPECT_EQ(log.rows()[1].info, "Stop");
   EXPECT_FALSE(fs::exists(dir / "LOG"));
 }
 
 // A daily file that cannot be written (its directory a regular file, or the file a full disk) is
-// reported once per day on the console; every line is still copied and listed.
+// reported once per day on the console and in the list; every line is still copied and listed.
 TEST_F(OutputLogTest, UnwritableFileIsReportedOncePerDay) {
   std::ofstream(dir / "plain") << "x";
   fs::create_directories(dir / "full");
@@ -136,7 +140,11 @@ TEST_F(OutputLogTest, UnwritableFileIsReportedOncePerDay) {
     copied.resize(std::fread(copied.data(), 1, copied.size(), copy));
     std::fclose(copy);
     EXPECT_EQ(copied, expected);
-    EXPECT_EQ(log.rows().size(), 3u);
+    // The failure is listed in red before the line that met it.
+    ASSERT_EQ(log.rows().size(), c.nextDayFails ? 5u : 4u);
+    EXPECT_EQ(log.rows()[0].info, "Log write failed " + logDir + "KavroServer20150202.txt");
+    EXPECT_EQ(log.rows()[0].colour, kLogRed);
+    EXPECT_EQ(log.rows()[1].info, "a");
   }
 }
 

@@ -82,6 +82,28 @@ TEST_F(SettingsTest, AddressLimitsAreOffUnlessSetAndNeverNegative) {
   }
 }
 
+// A port outside 0..65535 would be taken modulo 65536 by the listener: it reads as the default.
+TEST_F(SettingsTest, PortsOutOfRangeGiveTheirDefaults) {
+  for (const auto& [value, port, port2, sql, monitor, link, relay] :
+       std::vector<std::tuple<std::string, int, int, int, int, int, int>>{
+           {"7000", 7000, 7000, 7000, 7000, 7000, 7000},
+           {"65535", 65535, 65535, 65535, 65535, 65535, 65535},
+           {"-5", 6060, 0, 5432, 6080, 6800, 0},
+           {"65536", 6060, 0, 5432, 6080, 6800, 0},
+           {"99999999999999", 6060, 0, 5432, 6080, 6800, 0}}) {
+    Write(relayFile, "[Settings]\nPORT=" + value + "\n");
+    const Settings s =
+        ReadWith("[SYSTEMSERVER]\nPORT=" + value + "\nPORT2=" + value + "\n[SQL]\nPORT=" + value +
+                 "\n[MONITOR]\nPORT=" + value + "\n[NET]\nIP1=127.0.0.1\nPORT1=" + value + "\n");
+    EXPECT_EQ(s.port, port) << value;
+    EXPECT_EQ(s.port2, port2) << value;
+    EXPECT_EQ(s.sqlPort, sql) << value;
+    EXPECT_EQ(s.monitorPort, monitor) << value;
+    EXPECT_EQ(s.links[0].port, link) << value;
+    EXPECT_EQ(s.relay.port, relay) << value;
+  }
+}
+
 TEST_F(SettingsTest, SetDigitsMapToFlagsInOrder) {
   const OptionFlags one = ParseSetFlags("1");
   EXPECT_EQ(FormatSetFlags(one), "10000000000000000000");

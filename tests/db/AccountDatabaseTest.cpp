@@ -22,6 +22,7 @@
 #include "db/KavroDatabase.h"
 #include "support/TcpProxy.h"
 #include "db/ServerSchema.h"
+#include "support/FileSizeLimit.h"
 #include "support/Loopback.h"
 #include "ui/WorkAreaDialog.h"
 
@@ -518,7 +519,8 @@ TEST_P(AccountTest, PositionsAndEvents) {
 }
 
 // The day's GGA file that cannot be written (its directory a regular file, then the file a full
-// disk): the position fails with one red line per file and day; a written line clears the note.
+// disk): the position fails with one red line per file and day; a written line a minute later clears
+// the note.
 TEST_P(AccountTest, UnwritableGgaFileFailsWithOneRedLine) {
   if (Server()) GTEST_SKIP() << "positions go to the server database, not the file";
   const std::string gga = "$GPGGA\r\n";
@@ -534,14 +536,31 @@ TEST_P(AccountTest, UnwritableGgaFileFailsWithOneRedLine) {
   EXPECT_EQ(accounts.RecordPosition("M", gga, 1, 2, 3), 0);
   EXPECT_EQ(count(), 1);
 
-  fs::remove(dir.File("GGA"));
-  fs::create_directories(dir.File("GGA"));
-  EXPECT_EQ(accounts.RecordPosition("M", gga, 1, 2, 3), 1);
+  // A success within a minute of the report does not renew it (a nearly full disk takes a short line
+  // between failures); one a minute later does.
+  for (const uint16_t minute : {uint16_t{0}, uint16_t{1}}) {
+    clock.Set(LocalTime{2015, 2, 1, 2, 10, minute, 0, 0});
+    fs::remove_all(dir.File("GGA"));
+    fs::create_directories(dir.File("GGA"));
+    EXPECT_EQ(accounts.RecordPosition("M", gga, 1, 2, 3), 1);
+    fs::remove(dir.File("GGA/GGA20150202.txt"));
+    fs::create_symlink("/dev/full", dir.File("GGA/GGA20150202.txt"));
+    EXPECT_EQ(accounts.RecordPosition("M", gga, 1, 2, 3), 0);
+    EXPECT_EQ(accounts.RecordPosition("M", gga, 1, 2, 3), 0);
+    EXPECT_EQ(count(), 1 + minute);
+  }
+
+  // A line cut short by the full disk is taken back; the next one starts on a line of its own.
   fs::remove(dir.File("GGA/GGA20150202.txt"));
-  fs::create_symlink("/dev/full", dir.File("GGA/GGA20150202.txt"));
-  EXPECT_EQ(accounts.RecordPosition("M", gga, 1, 2, 3), 0);
-  EXPECT_EQ(accounts.RecordPosition("M", gga, 1, 2, 3), 0);
-  EXPECT_EQ(count(), 2);
+  EXPECT_EQ(accounts.RecordPosition("M", gga, 1, 2, 3), 1);
+  const auto size = fs::file_size(dir.File("GGA/GGA20150202.txt"));
+  {
+    FileSizeLimit full(size + 10);
+    EXPECT_EQ(accounts.RecordPosition("M", gga, 1, 2, 3), 0);
+  }
+  EXPECT_EQ(fs::file_size(dir.File("GGA/GGA20150202.txt")), size);
+  EXPECT_EQ(accounts.RecordPosition("M", gga, 1, 2, 3), 1);
+  EXPECT_EQ(fs::file_size(dir.File("GGA/GGA20150202.txt")), 2 * size);
 }
 
 TEST_P(AccountTest, CloseAndCloseAllRecordConnections) {

@@ -131,8 +131,7 @@ TEST_F(LocalDatabaseTest, OlderFileGetsTheAddedColumnsAndKeepsItsRows) {
 
 TEST_F(LocalDatabaseTest, FilesThatCannotBeOpenedGiveRedLines) {
   std::filesystem::create_directories(dir.File("Kavro202.db"));
-  std::ofstream(dir.File("KavroMapSet.db"))
-      << "this is not a database file, only some text that is long enough";
+  std::filesystem::create_directories(dir.File("KavroMapSet.db"));
   EXPECT_EQ(database.OpenLocalDatabase(), 1);
   ASSERT_EQ(monitor.lines.size(), 2u);
   EXPECT_EQ(monitor.lines[0].text, "Kavro202.MDB 本地数据库打开失败 3");
@@ -143,6 +142,72 @@ TEST_F(LocalDatabaseTest, FilesThatCannotBeOpenedGiveRedLines) {
   EXPECT_FALSE(database.mapSetDatabase.IsOpen());
   std::vector<Ado_Row> rows;
   EXPECT_EQ(database.userDatabase.Select("SELECT UserUser FROM USERPASSWORD", {}, {"UserUser"}, rows), 0);
+}
+
+// A damaged file is kept aside under a new name with one red line, and the caster goes on with a new
+// file that takes records; a sound or empty file is used as it is.
+TEST_F(LocalDatabaseTest, DamagedFileIsSetAsideForANewOne) {
+  struct Case {
+    const char* name;
+    std::function<void(const std::string& path)> damage;
+    const char* problem;  // "" for a file that is not damaged
+  };
+  const auto overwrite = [](const std::string& path, uintmax_t at, const std::string& bytes) {
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(static_cast<std::streamoff>(at));
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  };
+  namespace fs = std::filesystem;
+  const Case cases[] = {
+      {"sound", [](const std::string&) {}, ""},
+      {"empty", [](const std::string& path) { fs::resize_file(path, 0); }, ""},
+      {"cut", [](const std::string& path) { fs::resize_file(path, fs::file_size(path) / 2); }, ""},
+      {"middle",
+       [&](const std::string& path) { overwrite(path, fs::file_size(path) / 2, std::string(8192, '\x5A')); },
+       ""},
+      {"text", [](const std::string& path) { std::ofstream(path) << "hello, this is not a database\n"; },
+       "file is not a database"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.File("Kavro202.db");
+    fs::remove(path);
+    ASSERT_EQ(database.OpenLocalDatabase(), 1);
+    ASSERT_EQ(database.userDatabase.Execute(
+                  "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
+                  "INSERT INTO RECORD(IP, A1) SELECT '10.0.0.1', 'old record ' || i FROM n"),
+              1);
+    database.userDatabase.Close();
+    database.mapSetDatabase.Close();
+    c.damage(path);
+    monitor.lines.clear();
+    for (const auto& entry : fs::directory_iterator(dir.Directory())) {
+      if (entry.path().filename().string().find(".damaged-") != std::string::npos) fs::remove(entry.path());
+    }
+
+    ASSERT_EQ(database.OpenLocalDatabase(), 1);
+    ASSERT_TRUE(database.userDatabase.IsOpen());
+    EXPECT_EQ(database.userDatabase.Execute("INSERT INTO RECORD(IP, A1) VALUES ('10.0.0.2', 'new')"), 1);
+    EXPECT_EQ(database.userDatabase.connection().SelectValue("SELECT COUNT(*) FROM RECORD WHERE A1 = 'new'"),
+              1);
+    std::vector<std::string> kept;
+    for (const auto& entry : fs::directory_iterator(dir.Directory())) {
+      const std::string name = entry.path().filename().string();
+      if (name.starts_with("Kavro202.db.damaged-")) kept.push_back(name);
+    }
+    const bool damaged = std::string(c.name) != "sound" && std::string(c.name) != "empty";
+    ASSERT_EQ(kept.size(), damaged ? 1u : 0u);
+    if (!damaged) {
+      EXPECT_TRUE(monitor.lines.empty());
+      continue;
+    }
+    ASSERT_EQ(monitor.lines.size(), 1u);
+    EXPECT_EQ(monitor.lines[0].level, kLogRed);
+    EXPECT_TRUE(monitor.lines[0].text.starts_with("Kavro202.db is damaged (")) << monitor.lines[0].text;
+    EXPECT_NE(monitor.lines[0].text.find(c.problem), std::string::npos) << monitor.lines[0].text;
+    EXPECT_TRUE(monitor.lines[0].text.ends_with(": kept as " + kept[0] + ", a new Kavro202.db is used"))
+        << monitor.lines[0].text;
+  }
 }
 
 TEST_F(LocalDatabaseTest, OperationFindingTheRecordsetInUseGivesUpAndTouchesNothing) {

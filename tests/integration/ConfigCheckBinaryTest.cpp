@@ -48,7 +48,7 @@ TEST(ConfigCheckBinaryTest, ExitStatusTellsCleanFromFaulty) {
       {nullptr, nullptr, 0, ""},
       {"[SYSTEMSERVER]\nPORT=2101\n", "[Settings]\nPORT=0\n", 0, ""},
       {"[SYSTEMSERVER]\nPORT=70000\n", "[Settings]\nPROT=1\n", 1,
-       settings + ":2: PORT: 70000 is not a port (0..65535)\n" + relay +
+       settings + ":2: PORT: 70000 is not a port (0..65535); the default is used\n" + relay +
            ":2: unknown key \"PROT\" in [Settings]\n"},
   };
   for (const Step& step : steps) {
