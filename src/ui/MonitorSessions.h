@@ -67,6 +67,8 @@ class EventSession : public MonitorSession, public std::enable_shared_from_this<
   void Close() override;
   // Queues one message; over the bound the backlog is dropped for a snapshot taken when it is sent.
   void Send(std::shared_ptr<const std::string> message);
+  // The grid rows the page shows, as it last said.
+  GridWindow window() const { return window_; }
 
  private:
   void WriteNext();
@@ -79,4 +81,5 @@ class EventSession : public MonitorSession, public std::enable_shared_from_this<
   std::shared_ptr<const std::string> writing_;  // the message being written, kept until it is out
   bool open_ = false;
   bool snapshotDue_ = false;
+  GridWindow window_;
 };
