@@ -1,5 +1,6 @@
-// The connection grid: rows keyed by socket, rendered virtually (only the visible rows exist in the
-// DOM), so that ten thousand connections stay responsive.
+// The connection grid, rendered virtually: the caster sends the number of rows and only the rows of
+// the window the page asks for (those on screen and a screen either side), and only those exist in
+// the DOM, so that ten thousand connections cost the page and the caster next to nothing.
 const ROW_HEIGHT = 20;
 const WIDTHS = [60, 90, 95, 90, 115, 50, 40, 40, 40, 80, 50, 40, 50, 80, 85, 250];
 
@@ -9,8 +10,11 @@ export class GridView {
     this.body = body;
     this.spacer = spacer;
     this.onClose = onClose;
-    this.rows = new Map();  // socket -> {socket, icon, cells}
-    this.order = [];        // sockets in ascending order
+    this.total = 0;         // rows in the whole grid
+    this.first = 0;         // row number of rows[0]
+    this.rows = [];         // the window's rows: {socket, icon, cells}, in socket order
+    this.asked = '';        // the window last asked for, "first:count"
+    this.requestWindow = null;  // (first, count) => sends the request; set by the page
     this.pool = [];         // row elements, reused while scrolling
     this.selected = null;
     this.pending = false;
@@ -24,28 +28,29 @@ export class GridView {
     titles.forEach((title, i) => this.head.append(this.cell(title, WIDTHS[i] ?? 80)));
   }
 
-  // A full list of rows (snapshot).
-  reset(rows) {
-    this.rows = new Map(rows.map((row) => [row.socket, row]));
-    this.sortKeys();
+  // A new event socket: the window the page showed is asked for again.
+  reconnected() {
+    this.asked = '';
     this.schedule();
   }
 
-  // One batch: changed rows and removed sockets.
-  apply(changed, removed) {
-    let keysChanged = false;
-    for (const socket of removed) keysChanged = this.rows.delete(socket) || keysChanged;
-    for (const row of changed) {
-      if (!this.rows.has(row.socket)) keysChanged = true;
-      this.rows.set(row.socket, row);
-    }
-    if (keysChanged) this.sortKeys();
+  // The rows of one window and the number of all rows.
+  apply(total, first, rows) {
+    this.total = total;
+    this.first = first;
+    this.rows = rows;
+    this.spacer.style.height = `${total * ROW_HEIGHT}px`;
     this.schedule();
   }
 
-  sortKeys() {
-    this.order = [...this.rows.keys()].sort((a, b) => a - b);
-    this.spacer.style.height = `${this.order.length * ROW_HEIGHT}px`;
+  // Asks for the rows on screen and a screen either side when the window held does not cover them.
+  ask(first, count) {
+    const end = Math.min(first + count, this.total);
+    const covered = first >= this.first && end <= this.first + this.rows.length;
+    const from = Math.max(0, first - count);
+    const key = `${from}:${count * 3}`;
+    if ((covered && this.asked !== '') || key === this.asked || !this.requestWindow) return;
+    if (this.requestWindow(from, count * 3)) this.asked = key;
   }
 
   schedule() {
@@ -60,8 +65,9 @@ export class GridView {
   render() {
     const first = Math.floor(this.body.scrollTop / ROW_HEIGHT);
     const count = Math.ceil(this.body.clientHeight / ROW_HEIGHT) + 1;
-    const visible = this.order.slice(first, first + count);
-    while (this.pool.length < visible.length) {
+    this.ask(first, count);
+    const shown = Math.max(0, Math.min(count, this.total - first));
+    while (this.pool.length < shown) {
       const element = document.createElement('div');
       element.className = 'grid-row';
       element.append(this.cell('', 8, 'icon'));
@@ -78,7 +84,7 @@ export class GridView {
       this.pool.push(element);
     }
     this.pool.forEach((element, i) => {
-      const row = this.rows.get(visible[i]);
+      const row = i < shown ? this.rows[first + i - this.first] : undefined;
       element.hidden = row === undefined;
       if (!row) return;
       element.dataset.socket = String(row.socket);
@@ -100,7 +106,7 @@ export class GridView {
 
   onKey(event) {
     if (event.key !== 'Delete' || this.selected === null) return;
-    const row = this.rows.get(this.selected);
+    const row = this.rows.find((r) => r.socket === this.selected);
     if (row && window.confirm(`关闭仪器 ${row.cells[1]}--${row.cells[0]} 吗？`)) this.onClose(row.socket);
   }
 

@@ -112,14 +112,14 @@ const handlers = {
     showTabCaptions(tabs, m.tabs);
     showProgress(m.progress);
     grid.setColumns(m.columns);
-    grid.reset(m.grid);
+    grid.apply(m.gridTotal, 0, []);
     log.reset(m.log);
     renderStats($('stats'), m.stats);
     renderTree($('tree'), m.tree);
     map.reset(m.map);
   },
   log: (m) => log.apply(m.row, m.cleared),
-  grid: (m) => grid.apply(m.rows, m.removed),
+  grid: (m) => grid.apply(m.total, m.first, m.rows),
   stats: (m) => renderStats($('stats'), m.stats),
   tree: (m) => renderTree($('tree'), m.tree),
   title: (m) => showTitle(m.title, m.running, m.toolbar),
@@ -137,6 +137,12 @@ function connect() {
   socket.addEventListener('open', () => {
     $('link').textContent = 'online';
     $('link').classList.add('online');
+    grid.requestWindow = (first, count) => {
+      if (socket.readyState !== WebSocket.OPEN) return false;
+      socket.send(JSON.stringify({ type: 'view', first, count }));
+      return true;
+    };
+    grid.reconnected();
   });
   socket.addEventListener('message', (event) => {
     const message = JSON.parse(event.data);

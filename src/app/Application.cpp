@@ -87,6 +87,7 @@ MonitorHandlers MonitorActions(CKavroGyBl& gybl, CMainFrame& frame, WebMonitor& 
   MonitorHandlers handlers;
   handlers.state = [&monitor] { return StateJson(monitor.View()); };
   handlers.snapshot = [&monitor] { return SnapshotMessage(monitor.View()); };
+  handlers.gridWindow = [&monitor](GridWindow window) { return monitor.GridWindowMessage(window); };
   handlers.startService = [&gybl, &frame, &monitor] {
     if (gybl.serviceRunning != 0) return false;
     const bool started = frame.StartService() != 0;

@@ -1,6 +1,8 @@
 #include "ui/MonitorJson.h"
 
+#include <algorithm>
 #include <boost/json.hpp>
+#include <iterator>
 
 #include "app/OutputLog.h"
 #include "app/WorkspaceTree.h"
@@ -94,9 +96,9 @@ json::object ProgressJson(const ProgressBar& progress) {
           {"pane", Text(progress.paneText())}, {"text", Text(progress.barText())}};
 }
 
-json::object StateObject(const MonitorView& view) {
+json::object StateObject(const MonitorView& view, bool gridRows = true) {
   json::array grid;
-  if (view.grid != nullptr) {
+  if (view.grid != nullptr && gridRows) {
     for (const auto& [socket, row] : *view.grid) grid.emplace_back(RowJson(row));
   }
   json::array log;
@@ -143,8 +145,9 @@ std::string ValidUtf8(std::string_view text) {
 std::string StateJson(const MonitorView& view) { return json::serialize(WithMap(StateObject(view), view)); }
 
 std::string SnapshotMessage(const MonitorView& view) {
-  json::object message = WithMap(StateObject(view), view);
+  json::object message = WithMap(StateObject(view, false), view);
   message["type"] = "snapshot";
+  message["gridTotal"] = view.grid != nullptr ? view.grid->size() : 0;
   return json::serialize(message);
 }
 
@@ -152,13 +155,37 @@ std::string LogMessage(const LogRow& row, bool cleared) {
   return json::serialize(json::object{{"type", "log"}, {"cleared", cleared}, {"row", LogRowJson(row)}});
 }
 
-std::string GridMessage(const GridModel::Changes& changes) {
-  json::array rows;
-  for (const GridRow* row : changes.changed) rows.emplace_back(RowJson(*row));
-  json::array removed;
-  for (uint32_t socket : changes.removed) removed.emplace_back(socket);
-  return json::serialize(
-      json::object{{"type", "grid"}, {"rows", std::move(rows)}, {"removed", std::move(removed)}});
+std::string GridMessage(const std::map<uint32_t, GridRow>& rows, GridWindow window) {
+  json::array listed;
+  auto it = rows.begin();
+  // Walking to the first row is cheap beside composing the rows (ten thousand steps at most).
+  std::advance(it, std::min(window.first, rows.size()));
+  for (size_t n = 0; n < window.count && it != rows.end(); ++n, ++it) listed.emplace_back(RowJson(it->second));
+  return json::serialize(json::object{
+      {"type", "grid"}, {"total", rows.size()}, {"first", window.first}, {"rows", std::move(listed)}});
+}
+
+bool ParseGridView(std::string_view text, GridWindow& window) {
+  boost::system::error_code error;
+  const json::value value = json::parse(text, error);
+  if (error || !value.is_object()) return false;
+  const json::object& object = value.as_object();
+  const json::value* type = object.if_contains("type");
+  if (type == nullptr || !type->is_string() || type->as_string() != "view") return false;
+  const auto whole = [&](const char* key, size_t& out) {
+    const json::value* field = object.if_contains(key);
+    if (field == nullptr) return false;
+    if (field->is_uint64()) out = field->as_uint64();
+    else if (field->is_int64() && field->as_int64() >= 0) out = static_cast<size_t>(field->as_int64());
+    else return false;
+    return true;
+  };
+  size_t first = 0;
+  size_t count = 0;
+  if (!whole("first", first) || !whole("count", count)) return false;
+  window.first = first;
+  window.count = std::min(count, GridWindow::kMaxCount);
+  return true;
 }
 
 std::string StatsMessage(const std::vector<StatisticsField>& stats) {

@@ -10,6 +10,7 @@
 #include "ui/ConsoleModel.h"
 #include "ui/FrameView.h"
 #include "ui/GridModel.h"
+#include "ui/MonitorServer.h"
 #include "ui/StatisticsView.h"
 
 struct LogRow;
@@ -37,12 +38,17 @@ std::string ValidUtf8(std::string_view text);
 
 // GET /api/state: {title, running, columns, tabs, grid, stats, log, tree}.
 std::string StateJson(const MonitorView& view);
-// The first message on the event socket: the state with "type": "snapshot".
+// The first message on the event socket: the state with "type": "snapshot", but for the grid rows:
+// "grid" is empty and "gridTotal" counts the rows (the window's rows follow in a grid message).
 std::string SnapshotMessage(const MonitorView& view);
 // {"type": "log", "cleared", "row"}: one listed line; cleared when the list was emptied first.
 std::string LogMessage(const LogRow& row, bool cleared);
-// {"type": "grid", "rows", "removed"}: one batch of grid changes.
-std::string GridMessage(const GridModel::Changes& changes);
+// {"type": "grid", "total", "first", "rows"}: the rows of one window (first to first + count, in
+// socket order; fewer at the end) and the number of all rows.
+std::string GridMessage(const std::map<uint32_t, GridRow>& rows, GridWindow window);
+// Reads {"type": "view", "first": F, "count": N} of a page naming the grid rows it shows; a count
+// over GridWindow::kMaxCount is cut to it. False when the text is not such a message.
+bool ParseGridView(std::string_view text, GridWindow& window);
 std::string StatsMessage(const std::vector<StatisticsField>& stats);
 std::string TreeMessage(const std::vector<TreeNode>& roots);
 // {"type": "title", "title", "running", "toolbar"}: after a start or stop, or a link indicator change.

@@ -1,8 +1,10 @@
 #include "ui/MonitorServer.h"
 
 #include <boost/asio/ssl/context.hpp>
+#include <map>
 
 #include "app/TlsContext.h"
+
 #include "core/StrFormat.h"
 #include "ui/HttpAccess.h"
 #include "ui/MonitorSessions.h"
@@ -96,6 +98,16 @@ void MonitorServer::Broadcast(const std::string& message) {
   if (state_->events.empty()) return;
   const auto shared = std::make_shared<const std::string>(message);
   for (EventSink* session : std::set<EventSink*>(state_->events)) session->Send(shared);
+}
+
+void MonitorServer::BroadcastGrid() {
+  if (state_->events.empty() || !state_->handlers.gridWindow) return;
+  std::map<GridWindow, std::shared_ptr<const std::string>> messages;
+  for (EventSink* session : std::set<EventSink*>(state_->events)) {
+    auto& message = messages[session->window()];
+    if (!message) message = std::make_shared<const std::string>(state_->handlers.gridWindow(session->window()));
+    session->Send(message);
+  }
 }
 
 size_t MonitorServer::EventClients() const { return state_->events.size(); }

@@ -23,11 +23,26 @@ struct SettingsAnswer {
 using ApiHandler = std::function<SettingsAnswer(std::string_view method, std::string_view target, std::string_view body)>;
 constexpr std::string_view kWorkAreaApiPrefix = "/api/areas/";
 
+// The rows of the connection grid a page shows: count rows from row first, in socket order. A page
+// receives only these rows; it asks for others as it scrolls.
+struct GridWindow {
+  static constexpr size_t kDefaultCount = 100;  // until the page names its own
+  static constexpr size_t kMaxCount = 1000;
+  size_t first = 0;
+  size_t count = kDefaultCount;
+  bool operator<(const GridWindow& other) const {
+    return first != other.first ? first < other.first : count < other.count;
+  }
+};
+
 // What the server asks of the caster; every call comes on the main thread.
 struct MonitorHandlers {
   std::function<std::string()> state;     // JSON of GET /api/state
   std::function<std::string()> snapshot;  // the first message of an event socket
   std::function<std::string()> metrics;   // GET /metrics, Prometheus text format
+  // The grid message of one window: its rows and the number of all rows. Follows the snapshot, and
+  // answers a page that asks for another window.
+  std::function<std::string(GridWindow window)> gridWindow;
   std::function<bool()> startService;     // false when the service runs already (or did not start)
   std::function<bool()> stopService;      // false when it is stopped already
   std::function<bool(uint32_t socket)> closeConnection;  // false when there is no such connection
@@ -88,6 +103,9 @@ class MonitorServer {
   int port() const;
   // Queues one event for every event socket.
   void Broadcast(const std::string& message);
+  // Queues for every event socket the grid message of the window its page shows; sockets showing
+  // the same window share one message.
+  void BroadcastGrid();
   // Event sockets open now; events are not worth composing while there are none.
   size_t EventClients() const;
 

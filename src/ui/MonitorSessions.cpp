@@ -327,6 +327,9 @@ void EventSession<Stream>::WriteNext() {
     snapshotDue_ = false;
     queue_.clear();
     queue_.push_back(std::make_shared<const std::string>(state_->handlers.snapshot()));
+    // The snapshot lists no grid rows: those of the page's window follow it.
+    if (state_->handlers.gridWindow)
+      queue_.push_back(std::make_shared<const std::string>(state_->handlers.gridWindow(window_)));
   }
   if (queue_.empty()) return;
   writing_ = std::move(queue_.front());
@@ -342,9 +345,15 @@ void EventSession<Stream>::WriteNext() {
 
 template <class Stream>
 void EventSession<Stream>::ReadNext() {
-  // Nothing is read yet but the close and control frames; reading keeps them answered.
+  // The page names the grid rows it shows; reading also keeps the close and control frames answered.
   socket_.async_read(readBuffer_, [self = this->shared_from_this()](const beast::error_code& error, size_t) {
     if (error) return self->Close();
+    GridWindow window;
+    if (ParseGridView(beast::buffers_to_string(self->readBuffer_.data()), window) &&
+        self->state_->handlers.gridWindow) {
+      self->window_ = window;
+      self->Send(std::make_shared<const std::string>(self->state_->handlers.gridWindow(window)));
+    }
     self->readBuffer_.clear();
     self->ReadNext();
   });

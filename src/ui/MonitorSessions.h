@@ -28,6 +28,11 @@ class EventSink : public MonitorSession {
  public:
   // Queues one message; over the bound the backlog is dropped for a snapshot taken when it is sent.
   virtual void Send(std::shared_ptr<const std::string> message) = 0;
+  // The grid rows the page shows, as it last said.
+  GridWindow window() const { return window_; }
+
+ protected:
+  GridWindow window_;
 };
 
 using PlainStream = boost::beast::tcp_stream;

@@ -63,7 +63,7 @@ void WebMonitor::OnTick() {
     return;
   }
   if (const std::string map = map_.TakeMessage(); !map.empty()) server_->Broadcast(map);
-  if (!changes.Empty()) server_->Broadcast(GridMessage(changes));
+  if (!changes.Empty()) server_->BroadcastGrid();
   if (consoleChanged_) PublishConsole();
   PublishStatistics();
   if (treeChanged_) server_->Broadcast(TreeMessage(tree_.roots()));

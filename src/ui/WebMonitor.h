@@ -65,6 +65,8 @@ class WebMonitor : public ShellMonitor {
   std::string SettingsState(std::vector<SettingsFieldError> errors = {}) const;
 
   MonitorView View() const;
+  // The grid message of one window (the rows a page shows).
+  std::string GridWindowMessage(GridWindow window) const { return GridMessage(grid_.rows(), window); }
   const GridModel& grid() const { return grid_; }
   // The map view; its changes go out once per tick.
   MapMonitor& map() { return map_; }

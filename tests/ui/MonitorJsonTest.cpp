@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <boost/json.hpp>
+
 #include "ui/MonitorJson.h"
 #include "ui/StatisticsView.h"
 
@@ -54,6 +56,33 @@ TEST(MonitorJsonTest, CloseRequestBody) {
        {"", "17", R"({"socket": -1})", R"({"socket": "17"})", R"({"socket": 4294967296})", "{"}) {
     EXPECT_FALSE(ParseSocketBody(bad, socket)) << bad;
   }
+}
+
+TEST(MonitorJsonTest, GridWindowRequestAndRows) {
+  GridWindow window;
+  EXPECT_TRUE(ParseGridView(R"({"type":"view","first":40,"count":120})", window));
+  EXPECT_EQ(window.first, 40u);
+  EXPECT_EQ(window.count, 120u);
+  EXPECT_TRUE(ParseGridView(R"({"type":"view","first":0,"count":1e9})", window) == false);
+  EXPECT_TRUE(ParseGridView(R"({"type":"view","first":0,"count":99999})", window));
+  EXPECT_EQ(window.count, GridWindow::kMaxCount);
+  for (const char* bad : {"", R"({"first":1,"count":2})", R"({"type":"view","first":-1,"count":2})",
+                          R"({"type":"grid","first":1,"count":2})", R"({"type":"view","first":"1","count":2})"}) {
+    EXPECT_FALSE(ParseGridView(bad, window)) << bad;
+  }
+
+  std::map<uint32_t, GridRow> rows;
+  for (uint32_t socket : {30u, 10u, 20u, 40u}) rows[socket].socket = socket;
+  const auto sockets = [&](GridWindow w) {
+    const boost::json::value message = boost::json::parse(GridMessage(rows, w));
+    EXPECT_EQ(message.at("total").as_int64(), 4);
+    std::vector<int64_t> listed;
+    for (const auto& row : message.at("rows").as_array()) listed.push_back(row.at("socket").as_int64());
+    return listed;
+  };
+  EXPECT_EQ(sockets({1, 2}), (std::vector<int64_t>{20, 30}));  // socket order, from the second row
+  EXPECT_EQ(sockets({3, 100}), (std::vector<int64_t>{40}));
+  EXPECT_EQ(sockets({9, 5}), (std::vector<int64_t>{}));
 }
 
 }  // namespace

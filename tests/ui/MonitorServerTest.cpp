@@ -65,6 +65,7 @@ class MonitorServerTest : public ::testing::Test {
     handlers.state = [this] { return StateJson(monitor->View()); };
     handlers.snapshot = [this] { return SnapshotMessage(monitor->View()); };
     handlers.metrics = [] { return std::string("kavro_up 1\n"); };
+    handlers.gridWindow = [this](GridWindow window) { return monitor->GridWindowMessage(window); };
     handlers.startService = [] { return false; };
     handlers.stopService = [this] { return ++stops, true; };
     handlers.closeConnection = [](uint32_t socket) { return socket == 7; };
@@ -316,8 +317,13 @@ TEST_F(MonitorServerTest, EventSocketSendsSnapshotThenEvents) {
       [this](websocket::request_type& request) { request.set(http::field::origin, "http://" + Host()); }));
   ws.handshake(Host(), "/api/events");
   beast::flat_buffer buffer;
-  ws.read(buffer);
-  EXPECT_EQ(Type(beast::buffers_to_string(buffer.data())), "snapshot");
+  const auto next = [&] {
+    buffer.clear();
+    ws.read(buffer);
+    return json::parse(beast::buffers_to_string(buffer.data()));
+  };
+  EXPECT_EQ(next().at("type").as_string(), "snapshot");
+  EXPECT_EQ(next().at("type").as_string(), "grid");  // the rows of the page's window follow it
 
   OnServer([this] { monitor->OnLogLine({"", "hello", kLogBlue}); });
   buffer.clear();
@@ -327,25 +333,44 @@ TEST_F(MonitorServerTest, EventSocketSendsSnapshotThenEvents) {
   EXPECT_EQ(event.at("row").at("text").as_string(), "hello");
   EXPECT_EQ(event.at("row").at("colour").as_int64(), kLogBlue);
 
-  // Grid changes wait for the tick and go out as one batch, the row once however often it changed.
-  OnServer([this] {
-    ClientEntry entry;
-    entry.socket = 9;
-    monitor->OnGrid(kGridAdded, entry);
-    entry.gridRefreshDue = 1;
-    monitor->OnGrid(kGridCounters, entry);
-    monitor->OnGrid(kGridCounters, entry);  // dropped: no tick between
-    monitor->OnTick();
-  });
-  buffer.clear();
-  ws.read(buffer);
-  const json::value batch = json::parse(beast::buffers_to_string(buffer.data()));
-  EXPECT_EQ(batch.at("type").as_string(), "grid");
-  ASSERT_EQ(batch.at("rows").as_array().size(), 1u);
-  EXPECT_EQ(batch.at("rows").at(0).at("socket").as_int64(), 9);
-  buffer.clear();
-  ws.read(buffer);
-  EXPECT_EQ(Type(beast::buffers_to_string(buffer.data())), "stats");
+  // Grid changes wait for the tick; then the page gets the rows of its window, each once.
+  const auto tick = [this](std::vector<uint32_t> sockets) {
+    OnServer([this, sockets] {
+      for (uint32_t socket : sockets) {
+        ClientEntry entry;
+        entry.socket = socket;
+        monitor->OnGrid(kGridAdded, entry);
+        entry.gridRefreshDue = 1;
+        monitor->OnGrid(kGridCounters, entry);
+        monitor->OnGrid(kGridCounters, entry);  // dropped: no tick between
+      }
+      monitor->OnTick();
+    });
+  };
+  const auto rows = [](const json::value& message) {
+    EXPECT_EQ(message.at("type").as_string(), "grid");
+    std::vector<int64_t> sockets;
+    for (const auto& row : message.at("rows").as_array()) sockets.push_back(row.at("socket").as_int64());
+    return sockets;
+  };
+  // The next grid message; the tick's other messages (statistics, title) are passed over.
+  const auto nextGrid = [&] {
+    json::value message = next();
+    while (message.at("type").as_string() != "grid") message = next();
+    return message;
+  };
+  tick({9, 11, 13});
+  EXPECT_EQ(rows(next()), (std::vector<int64_t>{9, 11, 13}));
+  EXPECT_EQ(next().at("type").as_string(), "stats");
+
+  // The page scrolls: the window it names comes at once, and later changes keep to it.
+  ws.write(asio::buffer(std::string(R"({"type":"view","first":1,"count":1})")));
+  const json::value answer = nextGrid();
+  EXPECT_EQ(rows(answer), (std::vector<int64_t>{11}));
+  EXPECT_EQ(answer.at("total").as_int64(), 3);
+  EXPECT_EQ(answer.at("first").as_int64(), 1);
+  tick({5});
+  EXPECT_EQ(rows(nextGrid()), (std::vector<int64_t>{9}));  // row 1 is now socket 9
 }
 
 TEST_F(MonitorServerTest, ClientBehindGetsASnapshotInsteadOfTheBacklog) {
@@ -355,6 +380,9 @@ TEST_F(MonitorServerTest, ClientBehindGetsASnapshotInsteadOfTheBacklog) {
   beast::flat_buffer buffer;
   ws.read(buffer);
   ASSERT_EQ(Type(beast::buffers_to_string(buffer.data())), "snapshot");
+  buffer.clear();
+  ws.read(buffer);
+  ASSERT_EQ(Type(beast::buffers_to_string(buffer.data())), "grid");
 
   // Ten events at once: more than the queue holds while a write is in flight.
   OnServer([this] {
