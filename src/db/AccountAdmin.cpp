@@ -54,19 +54,6 @@ bool ValidDate(int date) {
   return day <= (month == 2 && !leap ? 28 : kDays[month - 1]);
 }
 
-// Why a text cannot be stored in a column of maxBytes, or the empty text.
-std::string TextFault(const char* what, const std::string& text, size_t maxBytes) {
-  if (text.size() > maxBytes) return StrFormat("%s is longer than %zu bytes", what, maxBytes);
-  for (size_t i = 0; i < text.size();) {
-    uint32_t code = 0;
-    const size_t length = Utf8SequenceLength(text, i, &code);
-    if (length == 0) return StrFormat("%s is not UTF-8 text", what);
-    if (code < 0x20 || code == 0x7F) return StrFormat("%s holds a control character", what);
-    i += length;
-  }
-  return {};
-}
-
 // A name or password as a login carries it: not empty, no blank at either end (the server's texts lose
 // trailing blanks), no "?" (a login's credentials end there), and for the password no ":" (the login
 // splits name and password at the last one).
@@ -80,6 +67,18 @@ std::string CredentialFault(const char* what, const std::string& text, bool pass
 }
 
 }  // namespace
+
+std::string TextFault(const char* what, const std::string& text, size_t maxBytes) {
+  if (text.size() > maxBytes) return StrFormat("%s is longer than %zu bytes", what, maxBytes);
+  for (size_t i = 0; i < text.size();) {
+    uint32_t code = 0;
+    const size_t length = Utf8SequenceLength(text, i, &code);
+    if (length == 0) return StrFormat("%s is not UTF-8 text", what);
+    if (code < 0x20 || code == 0x7F) return StrFormat("%s holds a control character", what);
+    i += length;
+  }
+  return {};
+}
 
 AccountResult AccountResult::Failure(Status status, std::string message) {
   AccountResult result;

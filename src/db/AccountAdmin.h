@@ -67,6 +67,9 @@ inline constexpr size_t kAccountListLimit = 1000;
 // within the columns and the login's limits, no control characters, a name and a password that can
 // log in, numbers within their ranges, the last valid day a real date.
 std::string AccountFault(const Account& account);
+// Why a text cannot be stored in a column of maxBytes, or the empty text: too long, not UTF-8, or
+// holding control characters. what names the value in the reason.
+std::string TextFault(const char* what, const std::string& text, size_t maxBytes);
 
 class AccountAdmin {
  public:

@@ -189,19 +189,6 @@ int WholeOrZero(const std::string& cell) {
   return ParseWhole(cell, value) && value >= INT32_MIN && value <= INT32_MAX ? static_cast<int>(value) : 0;
 }
 
-// Why a text cannot be stored, or the empty text: too long, not UTF-8, or holding control characters.
-std::string TextFault(const char* what, const std::string& text, size_t maxBytes) {
-  if (text.size() > maxBytes) return StrFormat("%s is longer than %zu bytes", what, maxBytes);
-  for (size_t i = 0; i < text.size();) {
-    uint32_t code = 0;
-    const size_t length = Utf8SequenceLength(text, i, &code);
-    if (length == 0) return StrFormat("%s is not UTF-8 text", what);
-    if (code < 0x20 || code == 0x7F) return StrFormat("%s holds a control character", what);
-    i += length;
-  }
-  return {};
-}
-
 // Why the row cannot be stored, with the rules of the account administration and the work-area dialog.
 std::string RowFault(CsvTable table, const Layout& layout, const Row& row) {
   auto cell = [&](const char* name) -> const std::string& { return row[IndexOf(layout, name)]; };
