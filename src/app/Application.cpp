@@ -85,7 +85,10 @@ SettingsAnswer SettingsAction(CKavroGyBl& gybl, CMainFrame& frame, WebMonitor& m
 // The operator's actions of the web monitor, carried out on the main thread.
 MonitorHandlers MonitorActions(CKavroGyBl& gybl, CMainFrame& frame, WebMonitor& monitor) {
   MonitorHandlers handlers;
-  handlers.state = [&monitor] { return StateJson(monitor.View()); };
+  handlers.state = [&monitor] {
+    monitor.RefreshAllRows();
+    return StateJson(monitor.View());
+  };
   handlers.snapshot = [&monitor] { return SnapshotMessage(monitor.View()); };
   handlers.gridWindow = [&monitor](GridWindow window) { return monitor.GridWindowMessage(window); };
   handlers.startService = [&gybl, &frame, &monitor] {
@@ -132,6 +135,7 @@ MonitorHandlers MonitorActions(CKavroGyBl& gybl, CMainFrame& frame, WebMonitor& 
     monitor.PublishConsole();
   };
   handlers.openStation = [&gybl, &monitor](uint32_t socket) {
+    monitor.RefreshRow(socket);
     const GridRow* row = monitor.grid().Find(socket);
     if (row == nullptr) return false;
     for (auto& [id, entry] : gybl.clientTable) {
@@ -179,6 +183,10 @@ void StartMonitor(CKavroGyBl& gybl, const CMainFrame& frame, MonitorServer& serv
                         std::array<int, kIndicatorLinks> connected{};
                         for (int i = 0; i < kIndicatorLinks; ++i) connected[i] = gybl.linkSlots[i].connected;
                         return connected;
+                      },
+                      [&gybl](uint32_t socket) -> ClientEntry* {
+                        const auto it = gybl.clientTable.find(socket);
+                        return it == gybl.clientTable.end() ? nullptr : &it->second;
                       }});
   const Settings& settings = gybl.settings;
   if (settings.monitorPort == 0) return;

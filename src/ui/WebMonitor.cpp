@@ -1,5 +1,8 @@
 #include "ui/WebMonitor.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "core/ClientEntry.h"
 #include "ui/MonitorServer.h"
 #include "ui/SettingsFormJson.h"
@@ -29,10 +32,32 @@ void WebMonitor::OnGrid(int code, ClientEntry& entry) {
   // Every read and write reports its counters; most come between ticks and are dropped, so the
   // clock is read only for the others.
   if (code == GridModel::kUpdate && entry.gridRefreshDue == 0) return;
-  // Nobody watches: the row's cells are composed when a page is open, not for every connection every
-  // second. The refresh stays due, so the first event after a page opens brings the row up to date.
-  if (code == GridModel::kUpdate && !HasClients()) return;
+  // A row's cells are composed only when a page shows it (RefreshRow), not for every connection every
+  // second; the refresh stays due until then. The tick sends the pages' windows when one is waiting.
+  if (code == GridModel::kUpdate) {
+    if (HasClients()) refreshesWaiting_ = true;
+    return;
+  }
   grid_.Apply(code, entry, clock_.Now());
+}
+
+void WebMonitor::RefreshRow(uint32_t socket) {
+  ClientEntry* entry = sources_.entry ? sources_.entry(socket) : nullptr;
+  if (entry != nullptr && entry->gridRefreshDue != 0) grid_.Apply(GridModel::kUpdate, *entry, clock_.Now());
+}
+
+void WebMonitor::RefreshAllRows() {
+  std::vector<uint32_t> sockets;
+  sockets.reserve(grid_.rows().size());
+  for (const auto& [socket, row] : grid_.rows()) sockets.push_back(socket);
+  for (uint32_t socket : sockets) RefreshRow(socket);
+}
+
+std::string WebMonitor::GridWindowMessage(GridWindow window) {
+  auto it = grid_.rows().begin();
+  std::advance(it, std::min(window.first, grid_.rows().size()));
+  for (size_t n = 0; n < window.count && it != grid_.rows().end(); ++n, ++it) RefreshRow(it->first);
+  return GridMessage(grid_.rows(), window);
 }
 
 void WebMonitor::OnStatistics(const Statistics& statistics) { statistics_ = statistics; }
@@ -47,7 +72,8 @@ void WebMonitor::OnProgress(int code, int value, const std::string& text) {
 
 void WebMonitor::OnMap(int code, const ClientEntry* entry) { map_.view().OnMap(code, entry); }
 
-void WebMonitor::ShowStation(const ClientEntry& entry) {
+void WebMonitor::ShowStation(ClientEntry& entry) {
+  if (entry.gridRefreshDue != 0) grid_.Apply(GridModel::kUpdate, entry, clock_.Now());
   StationView station;
   station.socket = entry.socket;
   station.name = entry.userName;
@@ -63,7 +89,8 @@ void WebMonitor::OnTick() {
     return;
   }
   if (const std::string map = map_.TakeMessage(); !map.empty()) server_->Broadcast(map);
-  if (!changes.Empty()) server_->BroadcastGrid();
+  if (!changes.Empty() || refreshesWaiting_) server_->BroadcastGrid();
+  refreshesWaiting_ = false;
   if (consoleChanged_) PublishConsole();
   PublishStatistics();
   if (treeChanged_) server_->Broadcast(TreeMessage(tree_.roots()));

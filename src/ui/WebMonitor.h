@@ -23,6 +23,8 @@ class WebMonitor : public ShellMonitor {
     std::function<bool()> running;
     std::function<int()> peakUsers;  // SYSTEMSERVER "TOTAL"
     std::function<std::array<int, kIndicatorLinks>()> links;  // connected flags of link slots 0 to 3
+    // The client-table entry of a socket, or null: rows are brought up to date from it when shown.
+    std::function<ClientEntry*(uint32_t socket)> entry;
   };
 
   WebMonitor(OutputLog& log, WorkspaceTree& tree, const Clock& clock);
@@ -46,7 +48,7 @@ class WebMonitor : public ShellMonitor {
   void OnMap(int code, const ClientEntry* entry) override;
 
   // The station dialog (1532) on a connection, shown on every monitor page.
-  void ShowStation(const ClientEntry& entry);
+  void ShowStation(ClientEntry& entry);
 
   // The debug console; its changes are sent once per tick, an opening at once.
   ConsoleModel& console() { return console_; }
@@ -65,8 +67,12 @@ class WebMonitor : public ShellMonitor {
   std::string SettingsState(std::vector<SettingsFieldError> errors = {}) const;
 
   MonitorView View() const;
-  // The grid message of one window (the rows a page shows).
-  std::string GridWindowMessage(GridWindow window) const { return GridMessage(grid_.rows(), window); }
+  // The grid message of one window (the rows a page shows), its rows brought up to date first.
+  std::string GridWindowMessage(GridWindow window);
+  // Brings a row, or every row (for GET /api/state), up to date when its refresh is due. A row's
+  // refresh waits until a page shows it: composing ten thousand rows a second nobody sees is waste.
+  void RefreshRow(uint32_t socket);
+  void RefreshAllRows();
   const GridModel& grid() const { return grid_; }
   // The map view; its changes go out once per tick.
   MapMonitor& map() { return map_; }
@@ -89,6 +95,7 @@ class WebMonitor : public ShellMonitor {
   Statistics statistics_;
   MonitorServer* server_ = nullptr;
   bool treeChanged_ = false;
+  bool refreshesWaiting_ = false;  // a row's counters changed since the last tick
   ConsoleModel console_;
   bool consoleChanged_ = false;
   std::string sentTitle_;

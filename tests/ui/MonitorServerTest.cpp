@@ -259,7 +259,7 @@ TEST_F(MonitorServerTest, ActionsAcceptOnlyTheMonitorsOwnOrigin) {
 }
 
 TEST_F(MonitorServerTest, SettingsFormIsServedAndItsActionsKeepTheAccessRules) {
-  monitor->SetSources({[] { return std::string("T"); }, [this] { return running; }, [] { return 0; }, {}});
+  monitor->SetSources({[] { return std::string("T"); }, [this] { return running; }, [] { return 0; }, {}, {}});
   Settings settings;
   settings.sqlPassword = "<b>pw";
   monitor->settingsForm().Initialise(settings, clock.Now());
@@ -333,19 +333,37 @@ TEST_F(MonitorServerTest, EventSocketSendsSnapshotThenEvents) {
   EXPECT_EQ(event.at("row").at("text").as_string(), "hello");
   EXPECT_EQ(event.at("row").at("colour").as_int64(), kLogBlue);
 
-  // Grid changes wait for the tick; then the page gets the rows of its window, each once.
-  const auto tick = [this](std::vector<uint32_t> sockets) {
-    OnServer([this, sockets] {
+  // Grid changes wait for the tick; then the page gets the rows of its window, each once. Every
+  // row's refresh falls due at each tick, as the housekeeping tick makes it.
+  std::map<uint32_t, ClientEntry> table;
+  OnServer([&] {
+    monitor->SetSources({{}, {}, {}, {}, [&table](uint32_t socket) -> ClientEntry* {
+                           const auto it = table.find(socket);
+                           return it == table.end() ? nullptr : &it->second;
+                         }});
+  });
+  const auto tick = [&](std::vector<uint32_t> sockets) {
+    OnServer([&, sockets] {
       for (uint32_t socket : sockets) {
-        ClientEntry entry;
-        entry.socket = socket;
-        monitor->OnGrid(kGridAdded, entry);
+        table[socket].socket = socket;
+        monitor->OnGrid(kGridAdded, table[socket]);
+      }
+      for (auto& [socket, entry] : table) {
         entry.gridRefreshDue = 1;
         monitor->OnGrid(kGridCounters, entry);
         monitor->OnGrid(kGridCounters, entry);  // dropped: no tick between
       }
       monitor->OnTick();
     });
+  };
+  // The sockets whose rows were composed since their refresh fell due.
+  const auto composed = [&] {
+    std::vector<uint32_t> sockets;
+    OnServer([&] {
+      for (const auto& [socket, entry] : table)
+        if (entry.gridRefreshDue == 0) sockets.push_back(socket);
+    });
+    return sockets;
   };
   const auto rows = [](const json::value& message) {
     EXPECT_EQ(message.at("type").as_string(), "grid");
@@ -371,6 +389,12 @@ TEST_F(MonitorServerTest, EventSocketSendsSnapshotThenEvents) {
   EXPECT_EQ(answer.at("first").as_int64(), 1);
   tick({5});
   EXPECT_EQ(rows(nextGrid()), (std::vector<int64_t>{9}));  // row 1 is now socket 9
+  // Only the shown row was composed; the others wait until a page shows them.
+  EXPECT_EQ(composed(), (std::vector<uint32_t>{9}));
+  ws.write(asio::buffer(std::string(R"({"type":"view","first":2,"count":2})")));
+  EXPECT_EQ(rows(nextGrid()), (std::vector<int64_t>{11, 13}));
+  EXPECT_EQ(composed(), (std::vector<uint32_t>{9, 11, 13}));
+  OnServer([&] { monitor->SetSources({}); });  // the table goes before the monitor
 }
 
 TEST_F(MonitorServerTest, ClientBehindGetsASnapshotInsteadOfTheBacklog) {
