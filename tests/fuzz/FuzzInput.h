@@ -59,8 +59,11 @@ inline void Require(bool holds, const char* what) {
 // A file of this process's scratch folder (removed at exit) holding the given bytes.
 inline std::string ScratchFile(const std::string& name, std::string_view bytes) {
   static const std::filesystem::path folder = [] {
-    char pattern[] = "/tmp/kavro-fuzz.XXXXXX";
+    // Memory-backed when the machine has /dev/shm: the file readers run many times a second.
+    char pattern[] = "/dev/shm/kavro-fuzz.XXXXXX";
+    char fallback[] = "/tmp/kavro-fuzz.XXXXXX";
     const char* made = mkdtemp(pattern);
+    if (made == nullptr) made = mkdtemp(fallback);
     Require(made != nullptr, "scratch folder");
     static std::filesystem::path path = made;
     std::atexit([] { std::filesystem::remove_all(path); });
