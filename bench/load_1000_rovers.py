@@ -12,8 +12,10 @@ peak resident memory (/proc/PID/status VmHWM), stops the caster by its PID
       [--monitor] [--browser] [-- extra load tool options, e.g. --user u%d --password p --gga]
 
 --monitor turns the web monitor on (a free loopback port); --browser also keeps the monitor page open
-in headless Chromium for the whole load (bench/monitor_page.mjs), which scrolls through the grid once
-all rovers are listed and reports its longest frame gap. Comparing the two gives the monitor's cost.
+in headless Chromium for the whole load (bench/monitor_page.mjs), which scrolls the grid once all
+rovers are listed (a screen every --page-pace ms, 10 screens then a drag to the end; 0 runs through
+every screen at full speed) and reports its longest frame gap. Comparing the two gives the monitor's
+cost.
 """
 import argparse
 import json
@@ -58,6 +60,8 @@ def main():
     parser.add_argument("--chunk", type=int, default=200, help="bytes per write")
     parser.add_argument("--monitor", action="store_true", help="web monitor on")
     parser.add_argument("--browser", action="store_true", help="monitor page open in headless Chromium")
+    parser.add_argument("--page-pace", type=int, default=500,
+                        help="with --browser: ms between screens as the page scrolls (0: the whole grid at full speed)")
     parser.add_argument("--screenshot", default="", help="with --browser: PNG of the scrolled grid")
     parser.add_argument("extra", nargs="*", help="more load tool options (after --)")
     args = parser.parse_args()
@@ -92,7 +96,8 @@ def main():
             load = subprocess.Popen(command, stdout=subprocess.PIPE, text=True)
             if args.browser:
                 script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "monitor_page.mjs")
-                page = subprocess.Popen(["node", script, f"http://127.0.0.1:{monitor_port}/",
+                page = subprocess.Popen(["node", script, "--pace", str(args.page_pace),
+                                         f"http://127.0.0.1:{monitor_port}/",
                                          str(args.rovers), str(args.duration)]
                                         + ([args.screenshot] if args.screenshot else []),
                                         stdout=subprocess.PIPE, text=True)

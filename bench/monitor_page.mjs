@@ -1,13 +1,18 @@
 // Keeps the web monitor open in headless Chromium for a while, as an operator would, and measures
-// how the page copes: it waits for the grid to hold ROWS rows, then scrolls through the grid, one
-// screen a step, and reports the longest gap between two animation frames while doing so. Loopback
-// only; stops by itself after SECONDS, or right after the scroll with --leave.
-//   node bench/monitor_page.mjs [--leave] URL ROWS SECONDS [SCREENSHOT]
+// how the page copes: it waits for the grid to hold ROWS rows, then scrolls the grid one screen a
+// step and reports the longest gap between two animation frames while doing so. With --pace MS (the
+// default 500) it reads like an operator: a screen every MS milliseconds for 10 screens, then a drag
+// to the end; with --pace 0 it runs through the whole grid as fast as frames come. Loopback only;
+// stops by itself after SECONDS, or right after the scroll with --leave.
+//   node bench/monitor_page.mjs [--leave] [--pace MS] URL ROWS SECONDS [SCREENSHOT]
 // Prints one JSON line: {rows, steps, maxFrameGapMs, longTasks, seconds}.
 import { chromium } from 'playwright-core';
 
-const leave = process.argv.includes('--leave');
-const [url, rowsWanted, seconds, screenshot] = process.argv.slice(2).filter((a) => a !== '--leave');
+const options = process.argv.slice(2);
+const leave = options.includes('--leave');
+const paceAt = options.indexOf('--pace');
+const pace = paceAt >= 0 ? Number(options.splice(paceAt, 2)[1]) : 500;
+const [url, rowsWanted, seconds, screenshot] = options.filter((a) => a !== '--leave');
 const host = new URL(url).hostname;
 if (!['127.0.0.1', 'localhost', '[::1]'].includes(host)) {
   console.error('loopback addresses only');
@@ -29,7 +34,7 @@ try {
   while ((await rows()) < Number(rowsWanted) && Date.now() < deadline) await page.waitForTimeout(250);
   result.rows = await rows();
   // Scroll the whole grid a screen at a time, timing the frames in the page itself.
-  const scrolled = await page.evaluate(async () => {
+  const scrolled = await page.evaluate(async (pace) => {
     const body = document.querySelector('#grid-body');
     let longTasks = 0;
     new PerformanceObserver((list) => { longTasks += list.getEntries().length; })
@@ -37,19 +42,30 @@ try {
     let last = performance.now();
     let maxGap = 0;
     let steps = 0;
-    while (body.scrollTop + body.clientHeight < body.scrollHeight - 1) {
-      body.scrollTop += body.clientHeight;
+    const frame = async () => {
       await new Promise((r) => requestAnimationFrame(r));
       const now = performance.now();
       maxGap = Math.max(maxGap, now - last);
       last = now;
+    };
+    const atEnd = () => body.scrollTop + body.clientHeight >= body.scrollHeight - 1;
+    while (!atEnd() && (pace === 0 || steps < 10)) {
+      body.scrollTop += body.clientHeight;
+      await frame();
+      steps += 1;
+      // Frames keep being timed during the pause.
+      for (const until = performance.now() + pace; performance.now() < until;) await frame();
+    }
+    if (!atEnd()) {
+      body.scrollTop = body.scrollHeight;
+      await frame();
       steps += 1;
     }
     // The rows at the end come from the caster once the page asks for them.
     const shownRow = () => [...document.querySelectorAll('.grid-row:not([hidden])')].pop()?.textContent ?? '';
     for (let i = 0; i < 100 && shownRow() === ''; i += 1) await new Promise((r) => setTimeout(r, 20));
     return { steps, maxGap, longTasks, lastRow: shownRow() };
-  });
+  }, pace);
   result.steps = scrolled.steps;
   result.maxFrameGapMs = Math.round(scrolled.maxGap);
   result.longTasks = scrolled.longTasks;

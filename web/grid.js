@@ -2,6 +2,8 @@
 // the window the page asks for (those on screen and a screen either side), and only those exist in
 // the DOM, so that ten thousand connections cost the page and the caster next to nothing.
 const ROW_HEIGHT = 20;
+// A scrolling page asks for a new window at most this often; the caster composes each one it asks for.
+const ASK_INTERVAL_MS = 100;
 const WIDTHS = [60, 90, 95, 90, 115, 50, 40, 40, 40, 80, 50, 40, 50, 80, 85, 250];
 
 export class GridView {
@@ -14,6 +16,8 @@ export class GridView {
     this.first = 0;         // row number of rows[0]
     this.rows = [];         // the window's rows: {socket, icon, cells}, in socket order
     this.asked = '';        // the window last asked for, "first:count"
+    this.askedAt = -Infinity;   // when it was asked for (performance.now())
+    this.askTimer = null;   // a later ask, while the last one is too recent
     this.requestWindow = null;  // (first, count) => sends the request; set by the page
     this.pool = [];         // row elements, reused while scrolling
     this.selected = null;
@@ -50,7 +54,19 @@ export class GridView {
     const from = Math.max(0, first - count);
     const key = `${from}:${count * 3}`;
     if ((covered && this.asked !== '') || key === this.asked || !this.requestWindow) return;
-    if (this.requestWindow(from, count * 3)) this.asked = key;
+    const wait = this.askedAt + ASK_INTERVAL_MS - performance.now();
+    if (wait > 0) {
+      // The window on screen when the wait is over is the one asked for.
+      this.askTimer ??= setTimeout(() => {
+        this.askTimer = null;
+        this.schedule();
+      }, wait);
+      return;
+    }
+    if (this.requestWindow(from, count * 3)) {
+      this.asked = key;
+      this.askedAt = performance.now();
+    }
   }
 
   schedule() {

@@ -32,7 +32,7 @@ try {
   const load = run(loadTool, ['--port', String(port), '--sources', '1', '--rovers', String(ROVERS),
     '--rate', '400', '--chunk', '100', '--duration', '40', '--drain', '1', '--parallel', '256',
     '--connect-timeout', '30']);
-  const page = run('node', [pageScript, '--leave', `http://127.0.0.1:${monitorPort}/`, String(ROVERS), '35',
+  const page = run('node', [pageScript, '--leave', '--pace', '0', `http://127.0.0.1:${monitorPort}/`, String(ROVERS), '35',
     path.join(shots, 'monitor-10000-rows.png')]);
   const shown = await page.done;
   load.child.kill('SIGTERM');
