@@ -62,6 +62,9 @@ def main():
     parser.add_argument("--browser", action="store_true", help="monitor page open in headless Chromium")
     parser.add_argument("--page-pace", type=int, default=500,
                         help="with --browser: ms between screens as the page scrolls (0: the whole grid at full speed)")
+    parser.add_argument("--page-nice", type=int, default=0,
+                        help="with --browser: niceness of the browser, so that it takes only idle CPU "
+                             "as if it ran on the operator's own machine")
     parser.add_argument("--screenshot", default="", help="with --browser: PNG of the scrolled grid")
     parser.add_argument("extra", nargs="*", help="more load tool options (after --)")
     args = parser.parse_args()
@@ -86,6 +89,16 @@ def main():
                 if caster.poll() is not None or time.monotonic() > end:
                     sys.exit("the caster did not start listening")
                 time.sleep(0.05)
+            if args.browser:
+                script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "monitor_page.mjs")
+                page = subprocess.Popen(["node", script, "--pace", str(args.page_pace), "--nice", str(args.page_nice),
+                                         f"http://127.0.0.1:{monitor_port}/",
+                                         str(args.rovers), str(args.duration + 10)]
+                                        + ([args.screenshot] if args.screenshot else []),
+                                        stdout=subprocess.PIPE, text=True)
+                # The operator has the page open before the rovers come: wait until it is live.
+                if page.stdout.readline().strip() != "ready":
+                    sys.exit("the monitor page did not open")
             user0, sys0 = cpu_seconds(caster.pid)
             empty_kib = status_kib(caster.pid, "VmRSS")
             command = [args.load_tool, "--json", "--pid", str(caster.pid), "--port", str(port),
@@ -94,13 +107,6 @@ def main():
                        "--rate", str(args.rate), "--chunk", str(args.chunk)] + args.extra
             started = time.monotonic()
             load = subprocess.Popen(command, stdout=subprocess.PIPE, text=True)
-            if args.browser:
-                script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "monitor_page.mjs")
-                page = subprocess.Popen(["node", script, "--pace", str(args.page_pace),
-                                         f"http://127.0.0.1:{monitor_port}/",
-                                         str(args.rovers), str(args.duration)]
-                                        + ([args.screenshot] if args.screenshot else []),
-                                        stdout=subprocess.PIPE, text=True)
             # Read the caster's figures while the load runs, in case it ends early.
             user1, sys1, peak = user0, sys0, 0
             while load.poll() is None:
@@ -113,7 +119,13 @@ def main():
                 user1, sys1 = cpu_seconds(caster.pid)
                 peak = max(peak, status_kib(caster.pid, "VmHWM"))
             report = load.stdout.read()
-            page_report = page.communicate(timeout=60)[0] if page else ""
+            page_report, page_cpu = "", 0.0
+            if page:
+                page_report = page.stdout.read()
+                # The page script's CPU with Chromium's (its waited-for children).
+                _, _, usage = os.wait4(page.pid, 0)
+                page.returncode = 0
+                page_cpu = usage.ru_utime + usage.ru_stime
             try:
                 result = json.loads(report)
             except json.JSONDecodeError:
@@ -166,7 +178,8 @@ def main():
     if page_report:
         shown = json.loads(page_report.strip().splitlines()[-1])
         print(f"monitor page: {shown['rows']} rows listed, scrolled in {shown['steps']} screens, longest "
-              f"frame gap {shown['maxFrameGapMs']} ms, {shown['longTasks']} long tasks")
+              f"frame gap {shown['maxFrameGapMs']} ms, {shown['longTasks']} long tasks; "
+              f"browser CPU {page_cpu:.2f} s")
     for message, count in result["errors"].items():
         print(f"load tool error x{count}: {message}")
     print(f"load tool result: {'PASS' if result['passed'] else 'FAIL'}")

@@ -4,6 +4,7 @@ export class LogView {
   constructor(element, onOpen) {
     this.element = element;
     this.onOpen = onOpen;
+    this.scrollPending = false;
   }
 
   reset(rows) {
@@ -31,6 +32,13 @@ export class LogView {
     }
     if (row.name) line.addEventListener('dblclick', () => this.onOpen?.(row.name));
     this.element.append(line);
-    this.element.scrollTop = this.element.scrollHeight;
+    // Scrolled to the newest line once a frame: reading scrollHeight after each line would lay the
+    // page out once per line when thousands of connections come at once.
+    if (this.scrollPending) return;
+    this.scrollPending = true;
+    requestAnimationFrame(() => {
+      this.scrollPending = false;
+      this.element.scrollTop = this.element.scrollHeight;
+    });
   }
 }
