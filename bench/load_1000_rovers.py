@@ -123,8 +123,8 @@ def main():
             if page:
                 page_report = page.stdout.read()
                 # The page script's CPU with Chromium's (its waited-for children).
-                _, _, usage = os.wait4(page.pid, 0)
-                page.returncode = 0
+                _, status, usage = os.wait4(page.pid, 0)
+                page.returncode = os.waitstatus_to_exitcode(status)
                 page_cpu = usage.ru_utime + usage.ru_stime
             try:
                 result = json.loads(report)

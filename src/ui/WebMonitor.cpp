@@ -41,16 +41,18 @@ void WebMonitor::OnGrid(int code, ClientEntry& entry) {
   grid_.Apply(code, entry, clock_.Now());
 }
 
+void WebMonitor::Refresh(ClientEntry& entry) {
+  // The clock is read only for a row whose refresh is due.
+  if (entry.gridRefreshDue != 0) grid_.Apply(GridModel::kUpdate, entry, clock_.Now());
+}
+
 void WebMonitor::RefreshRow(uint32_t socket) {
-  ClientEntry* entry = sources_.entry ? sources_.entry(socket) : nullptr;
-  if (entry != nullptr && entry->gridRefreshDue != 0) grid_.Apply(GridModel::kUpdate, *entry, clock_.Now());
+  if (ClientEntry* entry = sources_.entry ? sources_.entry(socket) : nullptr) Refresh(*entry);
 }
 
 void WebMonitor::RefreshAllRows() {
-  std::vector<uint32_t> sockets;
-  sockets.reserve(grid_.rows().size());
-  for (const auto& [socket, row] : grid_.rows()) sockets.push_back(socket);
-  for (uint32_t socket : sockets) RefreshRow(socket);
+  // A refresh changes a row's cells, never which rows there are.
+  for (const auto& [socket, row] : grid_.rows()) RefreshRow(socket);
 }
 
 std::string WebMonitor::GridWindowMessage(GridWindow window) {
@@ -73,7 +75,7 @@ void WebMonitor::OnProgress(int code, int value, const std::string& text) {
 void WebMonitor::OnMap(int code, const ClientEntry* entry) { map_.view().OnMap(code, entry); }
 
 void WebMonitor::ShowStation(ClientEntry& entry) {
-  if (entry.gridRefreshDue != 0) grid_.Apply(GridModel::kUpdate, entry, clock_.Now());
+  Refresh(entry);
   StationView station;
   station.socket = entry.socket;
   station.name = entry.userName;

@@ -79,6 +79,8 @@ class WebMonitor : public ShellMonitor {
 
  private:
   bool HasClients() const;
+  // Composes the row of a connection whose refresh is due.
+  void Refresh(ClientEntry& entry);
   ToolbarState Toolbar() const;
   void PublishStatistics();
 
