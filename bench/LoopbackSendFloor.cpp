@@ -8,6 +8,7 @@
 // Loopback only; the child ends once it has read every record.
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <signal.h>
 #include <sys/epoll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -59,7 +60,7 @@ bool Parse(int argc, char** argv, Options& options) {
   const int poller = epoll_create1(0);
   for (int i = 0; i < options.sockets; ++i) {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) _exit(1);
+    if (fd < 0 || connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) _exit(1);
     epoll_event event{};
     event.events = EPOLLIN;
     event.data.fd = fd;
@@ -95,6 +96,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: LoopbackSendFloor [--sockets N] [--rounds N] [--size N] [--interval-ms N]\n");
     return 2;
   }
+  // Every socket is a descriptor on each side: raise the soft open-file limit to the hard one.
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
   const int listener = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -112,8 +119,17 @@ int main(int argc, char** argv) {
   // The caster's rover sockets have Nagle off; so do these.
   std::vector<int> senders;
   const int on = 1;
+  // A reader that cannot connect them all ends; the accept time-out keeps this side from waiting on.
+  const timeval acceptWait{10, 0};
+  setsockopt(listener, SOL_SOCKET, SO_RCVTIMEO, &acceptWait, sizeof acceptWait);
   for (int i = 0; i < options.sockets; ++i) {
     const int fd = accept(listener, nullptr, nullptr);
+    if (fd < 0) {
+      std::perror("accept");
+      kill(reader, SIGKILL);
+      waitpid(reader, nullptr, 0);
+      return 1;
+    }
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     senders.push_back(fd);
   }
