@@ -4,11 +4,14 @@
 # seconds instead) on build-fuzz/corpus/TARGET, seeded from tests/fuzz/seeds/TARGET and, for the
 # stream targets, from the recorded streams of the shared data folder (read only). Prints per target
 # the runs, the coverage (cov/ft of libFuzzer's last line) and the crashes found (in build-fuzz/crashes).
+# FUZZ_WORKERS=N runs each target in N processes that share its corpus, for the slow targets.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 runs=${1:-10000000}
 [ $# -gt 0 ] && shift
+workers=${FUZZ_WORKERS:-1}
+root=$(pwd)
 data=${KAVRO_SHARED_DATA:-$(pwd)/../shared/data}
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAVRO_FUZZ=ON \
@@ -63,16 +66,28 @@ for t in "${targets[@]}"; do
   done
   log=build-fuzz/$t.log
   touch "$log.start"
+  flags=(-max_len="$(max_len "$t")" -timeout=10 -rss_limit_mb=2048 -artifact_prefix="$root/build-fuzz/crashes/$t/"
+    -print_final_stats=1 "$root/$corpus" "$root/tests/fuzz/seeds/$t" "${extra[@]/#/$root/}")
   set +e
-  "build-fuzz/fuzz_$t" "${limit[@]}" -max_len="$(max_len "$t")" -timeout=10 -rss_limit_mb=2048 \
-    -artifact_prefix="build-fuzz/crashes/$t/" -print_final_stats=1 \
-    "$corpus" "tests/fuzz/seeds/$t" "${extra[@]}" > "$log" 2>&1
-  rc=$?
+  if [ "$workers" -gt 1 ]; then
+    # libFuzzer's own workers share the corpus folder and the runs are split between them. Each
+    # writes its log in the folder it starts in, which the driver copies into the target's log.
+    jobs=build-fuzz/jobs/$t
+    rm -rf "$jobs" && mkdir -p "$jobs"
+    worker_limit=("${limit[@]}")
+    [[ $runs == *s ]] || worker_limit=(-runs=$(( (runs + workers - 1) / workers )))
+    (cd "$jobs" && "$root/build-fuzz/fuzz_$t" -jobs="$workers" -workers="$workers" "${worker_limit[@]}" \
+      "${flags[@]}") > "$log" 2>&1
+    rc=$?
+  else
+    "build-fuzz/fuzz_$t" "${limit[@]}" "${flags[@]}" > "$log" 2>&1
+    rc=$?
+  fi
   set -e
-  last=$(grep -E '^#[0-9]+' "$log" | tail -1 || true)
-  done_runs=$(grep -E 'stat::number_of_executed_units' "$log" | awk '{print $2}' || true)
-  cov=$(sed -nE 's/.* cov: ([0-9]+).*/\1/p' <<< "$last")
-  ft=$(sed -nE 's/.* ft: ([0-9]+).*/\1/p' <<< "$last")
+  # Totals over the workers: the runs add up, coverage is the highest any of them reached.
+  done_runs=$(awk '/stat::number_of_executed_units/ {n += $2; seen = 1} END {if (seen) print n}' "$log")
+  cov=$(sed -nE 's/^#[0-9]+.* cov: ([0-9]+).*/\1/p' "$log" | sort -n | tail -1)
+  ft=$(sed -nE 's/^#[0-9]+.* ft: ([0-9]+).*/\1/p' "$log" | sort -n | tail -1)
   crashes=$(find "build-fuzz/crashes/$t" -type f -newer "$log.start" | wc -l)  # found by this run
   printf '%-14s %12s %8s %8s %8s\n' "$t" "${done_runs:-?}" "${cov:-?}" "${ft:-?}" "$crashes"
   if [ $rc -ne 0 ] || [ "$crashes" -gt 0 ]; then
