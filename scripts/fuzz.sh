@@ -3,7 +3,7 @@
 # then runs each target (all when none is named) for RUNS inputs (default 10000000; "60s" runs 60
 # seconds instead) on build-fuzz/corpus/TARGET, seeded from tests/fuzz/seeds/TARGET and, for the
 # stream targets, from the recorded streams of the shared data folder (read only). Prints per target
-# the runs, the coverage (cov/ft of libFuzzer's last line) and the crashes found (in build-fuzz/crashes).
+# the runs, the coverage (the highest cov/ft libFuzzer printed) and the crashes found (in build-fuzz/crashes).
 # FUZZ_WORKERS=N runs each target in N processes that share its corpus, for the slow targets.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -68,21 +68,18 @@ for t in "${targets[@]}"; do
   touch "$log.start"
   flags=(-max_len="$(max_len "$t")" -timeout=10 -rss_limit_mb=2048 -artifact_prefix="$root/build-fuzz/crashes/$t/"
     -print_final_stats=1 "$root/$corpus" "$root/tests/fuzz/seeds/$t" "${extra[@]/#/$root/}")
-  set +e
+  # With workers, libFuzzer's own driver starts them in a folder of their own, where each writes its
+  # log; the driver copies those logs into the target's log. The runs are split between them.
+  dir=. run=("$root/build-fuzz/fuzz_$t" "${limit[@]}")
   if [ "$workers" -gt 1 ]; then
-    # libFuzzer's own workers share the corpus folder and the runs are split between them. Each
-    # writes its log in the folder it starts in, which the driver copies into the target's log.
-    jobs=build-fuzz/jobs/$t
-    rm -rf "$jobs" && mkdir -p "$jobs"
-    worker_limit=("${limit[@]}")
-    [[ $runs == *s ]] || worker_limit=(-runs=$(( (runs + workers - 1) / workers )))
-    (cd "$jobs" && "$root/build-fuzz/fuzz_$t" -jobs="$workers" -workers="$workers" "${worker_limit[@]}" \
-      "${flags[@]}") > "$log" 2>&1
-    rc=$?
-  else
-    "build-fuzz/fuzz_$t" "${limit[@]}" "${flags[@]}" > "$log" 2>&1
-    rc=$?
+    dir=build-fuzz/jobs/$t
+    rm -rf "$dir" && mkdir -p "$dir"
+    run=("$root/build-fuzz/fuzz_$t" -jobs="$workers" -workers="$workers")
+    if [[ $runs == *s ]]; then run+=("${limit[@]}"); else run+=(-runs=$(( (runs + workers - 1) / workers ))); fi
   fi
+  set +e
+  (cd "$dir" && "${run[@]}" "${flags[@]}") > "$log" 2>&1
+  rc=$?
   set -e
   # Totals over the workers: the runs add up, coverage is the highest any of them reached.
   done_runs=$(awk '/stat::number_of_executed_units/ {n += $2; seen = 1} END {if (seen) print n}' "$log")
